@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QColor>
+#include <QGraphicsScene>
+#include <QImage>
+#include <QList>
+#include <QMainWindow>
+#include <QPainterPath>
+#include <QPoint>
+#include <QSettings>
+#include <QString>
+#include <QUndoStack>
+
+class QGraphicsEllipseItem;
+class QGraphicsPathItem;
+class QGraphicsPixmapItem;
+class QPixmap;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The one document: the picture, its edges, the selection, the scene that shows them and the
+// history of selection changes. Every command of the window is one of its slots.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+signals:
+    void mwquit();
+
+private slots:
+    void on_actionOpen_triggered();
+    void on_actionSave_triggered();
+    void on_actionQuit_triggered();
+    void on_actionZoomPlus_triggered();
+    void on_actionZoomMinus_triggered();
+    void on_actionProcess_triggered();
+    void on_actionIndex_triggered();
+    void on_actionAbout_triggered();
+    void on_actionSmartSelect_toggled(bool checked);
+    void on_actionProcess_toggled(bool checked);
+    void on_actionInvert_triggered();
+    void on_actionWhite_toggled(bool checked);
+    void on_actionTransparent_toggled(bool checked);
+    void on_actionColor_toggled(bool checked);
+    void ProcessSmartSelect2(QRect rect, bool pressed, bool is_right);
+
+private:
+    void FindEdges();
+    void resetScene(const QPixmap &picture);
+
+    Ui::MainWindow *ui;
+    QGraphicsScene scene;
+    QSettings settings;
+    QString fileName;
+    QGraphicsPixmapItem *imageItem = nullptr;
+    QGraphicsPathItem *traceItem = nullptr;
+    QGraphicsPathItem *selectionItem = nullptr;
+    QGraphicsPixmapItem *backgroundItem = nullptr;
+    QGraphicsEllipseItem *closeMarkerItem = nullptr;
+    QGraphicsPixmapItem *previewItem = nullptr;
+    QPoint anchorPoint;
+    QPoint traceStart;
+    QPainterPath selectionPath;
+    QPainterPath tracePath;
+    QUndoStack undoStack;
+    QColor backgroundColor;
+    QImage image;
+    QList<quint16> edgeMap;
+
+    friend class MainWindowTester;
+};

@@ -1,0 +1,5 @@
+#include "selectionmask.h"
+
+void applySelectionMask(QImage &, const QPainterPath &)
+{
+}
