@@ -10,6 +10,9 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QTimer>
+#include <QPointer>
+#include <QLineEdit>
+
 #include <functional>
 
 class MainWindowTester
@@ -47,44 +50,59 @@ public:
         return QRect(p.x() + 10 - size / 2, p.y() + 10 - size / 2, size, size);
     }
 
-    // Runs act, answering the first modal dialog it opens with answer (nullptr: reject).
+    // Runs act, handing every modal dialog it opens to answer, once each (nullptr: reject).
     static void whenModal(const std::function<void()> &act,
                           const std::function<void(QDialog *)> &answer)
     {
-        auto *poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, poll, [poll, answer] {
+        QTimer poll;
+        QList<QPointer<QDialog>> seen;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
             auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            if (!dialog)
+            if (!dialog || !dialog->isVisible() || seen.contains(dialog))
                 return;
-            poll->stop();
-            poll->deleteLater();
-            if (answer)
-                answer(dialog);
-            else
-                dialog->reject();
+            seen << dialog;
+            // Answered from the event loop, so a box the answer opens is polled for too.
+            QTimer::singleShot(0, dialog, [dialog, answer] {
+                if (answer)
+                    answer(dialog);
+                else
+                    dialog->reject();
+            });
         });
-        poll->start(10);
+        poll.start(10);
         act();
     }
 
     static void chooseFile(QDialog *dialog, const QString &path)
     {
         auto *files = qobject_cast<QFileDialog *>(dialog);
-        files->selectFile(path);
+        if (!files) {
+            dialog->accept();
+            return;
+        }
+        // Typed into the name field, as a user would.
+        auto *name = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        name->setText(path);
         dialog->accept();
     }
 
-    // Open through the real dialog, choosing path (empty: cancel).
-    void open(const QString &path)
-    {
-        whenModal([this] { ui()->actionOpen->trigger(); },
-                  [path](QDialog *d) { path.isEmpty() ? d->reject() : chooseFile(d, path); });
-    }
+    // Open or Save through the real dialog, choosing path (empty: cancel), accepting any
+    // message box that follows; returns the titles of those boxes.
+    QStringList open(const QString &path) { return choose(ui()->actionOpen, path); }
+    QStringList save(const QString &path) { return choose(ui()->actionSave, path); }
 
-    void save(const QString &path)
+    QStringList choose(QAction *action, const QString &path)
     {
-        whenModal([this] { ui()->actionSave->trigger(); },
-                  [path](QDialog *d) { path.isEmpty() ? d->reject() : chooseFile(d, path); });
+        QStringList boxes;
+        whenModal([action] { action->trigger(); }, [&](QDialog *d) {
+            if (!qobject_cast<QFileDialog *>(d))
+                boxes << d->windowTitle();
+            if (path.isEmpty())
+                d->reject();
+            else
+                chooseFile(d, path);
+        });
+        return boxes;
     }
 
 private:

@@ -1,0 +1,218 @@
+// Opening pictures through the window: what a good, a bad and a cancelled Open leave behind.
+
+#include "mainwindowtester.h"
+#include "zelgraphicsview.h"
+
+#include <QGraphicsEllipseItem>
+#include <QGraphicsPathItem>
+#include <QGraphicsPixmapItem>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString writePicture(const QString &folder, const QString &name, QSize size, QColor colour)
+{
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(colour);
+    const QString path = folder + QLatin1Char('/') + name;
+    picture.save(path);
+    return path;
+}
+
+// Starts a trace and confirms two stretches, leaving a selection item and two undo steps.
+void traceTwoStretches(MainWindowTester &t)
+{
+    t.smartSelect(MainWindowTester::probeAt({ 5, 5 }), true);
+    t.smartSelect(MainWindowTester::probeAt({ 30, 5 }), true);
+    t.smartSelect(MainWindowTester::probeAt({ 30, 30 }), true);
+}
+
+} // namespace
+
+class TestOpen : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void layOutTheScene()
+    {
+        QTemporaryDir dir;
+        const QString path = writePicture(dir.path(), QStringLiteral("cat.png"), { 120, 80 }, Qt::red);
+        MainWindow window;
+        MainWindowTester t(window);
+        window.show();
+        QString startFolder = QStringLiteral("unset");
+        MainWindowTester::whenModal([&] { t.ui()->actionOpen->trigger(); }, [&](QDialog *d) {
+            startFolder = d->windowTitle();
+            MainWindowTester::chooseFile(d, path);
+        });
+        QCOMPARE(startFolder, QStringLiteral("Open Image"));
+
+        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora - cat.png"));
+        QCOMPARE(t.fileName(), path);
+        QCOMPARE(t.settings().value(QStringLiteral("CurrDir")).toString(),
+                 QFileInfo(dir.path()).canonicalFilePath());
+        QCOMPARE(t.image().format(), QImage::Format_ARGB32);
+        QCOMPARE(t.image().size(), QSize(120, 80));
+        QCOMPARE(t.edgeMap().size(), 120 * 80);
+        QCOMPARE(t.scene().sceneRect(), QRectF(0, 0, 140, 100));
+        QCOMPARE(t.scene().items().size(), 2);
+        QCOMPARE(t.backgroundItem()->pos(), QPointF(0, 0));
+        QCOMPARE(t.backgroundItem()->zValue(), 1.0);
+        QCOMPARE(t.backgroundItem()->pixmap().size(), QSize(140, 100));
+        QCOMPARE(t.backgroundItem()->pixmap().toImage().pixel(70, 50), qRgb(255, 255, 255));
+        QCOMPARE(t.backgroundItem()->transformationMode(), Qt::SmoothTransformation);
+        QCOMPARE(t.imageItem()->pos(), QPointF(10, 10));
+        QCOMPARE(t.imageItem()->zValue(), 10.0);
+        QCOMPARE(t.imageItem()->transformationMode(), Qt::SmoothTransformation);
+        QCOMPARE(t.ui()->graphicsView->scene(), &t.scene());
+        QCOMPARE(t.anchorPoint(), QPoint(-100, -100));
+        QCOMPARE(t.traceStart(), QPoint(-100, -100));
+        QVERIFY(t.ui()->actionSmartSelect->isChecked());
+        QCOMPARE(t.ui()->graphicsView->toolModeInUse(), ToolMode::SmartSelect);
+        QVERIFY(!t.ui()->progressBar->isVisible());
+        QCOMPARE(t.ui()->statusBar->currentMessage(), QStringLiteral("Ready"));
+
+        // The whole scene is in view, and it fills the view in one direction.
+        ZelGraphicsView *view = t.ui()->graphicsView;
+        const QRect shown = view->mapFromScene(t.scene().sceneRect()).boundingRect();
+        QVERIFY(view->viewport()->rect().adjusted(-1, -1, 1, 1).contains(shown));
+        QVERIFY(shown.width() >= view->viewport()->width() - 12
+                || shown.height() >= view->viewport()->height() - 12);
+
+        // The next dialog starts where the last picture came from.
+        QString nextStart;
+        MainWindowTester::whenModal([&] { t.ui()->actionOpen->trigger(); }, [&](QDialog *d) {
+            nextStart = qobject_cast<QFileDialog *>(d)->directory().canonicalPath();
+            d->reject();
+        });
+        QCOMPARE(nextStart, QFileInfo(dir.path()).canonicalFilePath());
+    }
+
+    void cancelOrBadFileKeepsTheDocument_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("cancel") << QString() << QByteArray() << "No file selected";
+        QTest::newRow("text named png") << "notes.png" << QByteArray("just some words\n")
+                                        << "Failed to read image";
+        QTest::newRow("empty file") << "empty.jpg" << QByteArray() << "Failed to read image";
+        QTest::newRow("vanished") << "gone.png" << QByteArray("-") << "Failed to read image";
+    }
+
+    void cancelOrBadFileKeepsTheDocument()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, status);
+
+        QTemporaryDir first;
+        QTemporaryDir second;
+        MainWindow window;
+        MainWindowTester t(window);
+        window.show();
+        t.open(writePicture(first.path(), QStringLiteral("good.png"), { 60, 50 }, Qt::blue));
+        traceTwoStretches(t);
+        QCOMPARE(t.undoStack().count(), 2);
+
+        const QImage image = t.image();
+        const QList<QGraphicsItem *> items = t.scene().items();
+        const QPainterPath shown = t.selectionItem()->path();
+        const QPoint anchor = t.anchorPoint();
+        const QString title = window.windowTitle();
+
+        QString chosen;
+        if (!name.isEmpty()) {
+            chosen = second.path() + QLatin1Char('/') + name;
+            QFile file(chosen);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        }
+        if (name == QLatin1String("gone.png")) {
+            // Deleted between the dialog's check and the read.
+            MainWindowTester::whenModal([&] { t.ui()->actionOpen->trigger(); }, [&](QDialog *d) {
+                d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(chosen);
+                QFile::remove(chosen);
+                d->done(QDialog::Accepted);
+            });
+        } else {
+            const QStringList boxes = t.open(chosen);
+            QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(',')));
+        }
+
+        QCOMPARE(t.ui()->statusBar->currentMessage(), status);
+        QCOMPARE(t.image(), image);
+        QCOMPARE(t.scene().items(), items);
+        QCOMPARE(t.selectionItem()->path(), shown);
+        QCOMPARE(t.anchorPoint(), anchor);
+        QCOMPARE(t.undoStack().count(), 2);
+        QCOMPARE(window.windowTitle(), title);
+        const QString currDir = t.settings().value(QStringLiteral("CurrDir")).toString();
+        if (name.isEmpty())
+            QCOMPARE(currDir, QFileInfo(first.path()).canonicalFilePath());
+        else if (name != QLatin1String("gone.png"))
+            QCOMPARE(currDir, QFileInfo(second.path()).canonicalFilePath());
+    }
+
+    void openingAgainForgetsThePreviousPicture()
+    {
+        QTemporaryDir dir;
+        MainWindow window;
+        MainWindowTester t(window);
+        window.show();
+        t.open(writePicture(dir.path(), QStringLiteral("a.png"), { 90, 70 }, Qt::green));
+        traceTwoStretches(t);
+        t.ui()->actionProcess->setChecked(true);
+        QVERIFY(t.previewItem());
+        t.smartSelect(MainWindowTester::probeAt({ 40, 40 }), false);
+
+        t.open(writePicture(dir.path(), QStringLiteral("b.png"), { 33, 44 }, Qt::yellow));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Velmora - b.png"));
+        QCOMPARE(t.scene().items().size(), 2);
+        QVERIFY(!t.previewItem());
+        QVERIFY(!t.selectionItem());
+        QVERIFY(!t.traceItem());
+        QVERIFY(!t.closeMarkerItem());
+        QVERIFY(!t.ui()->actionProcess->isChecked());
+        QVERIFY(t.ui()->actionSmartSelect->isChecked());
+        QVERIFY(t.ui()->actionSmartSelect->isEnabled());
+        QVERIFY(t.selectionPath().isEmpty());
+        QVERIFY(t.tracePath().isEmpty());
+        QCOMPARE(t.anchorPoint(), QPoint(-100, -100));
+        QCOMPARE(t.undoStack().count(), 0);
+        QVERIFY(!t.ui()->menuEdit->actions().first()->isEnabled());
+        QCOMPARE(t.edgeMap().size(), 33 * 44);
+        QCOMPARE(t.scene().sceneRect(), QRectF(0, 0, 53, 64));
+    }
+
+    // The view's pointer circle lives in the scene that Open clears.
+    void markerDeletedByOpenIsNotUsedAgain()
+    {
+        QTemporaryDir dir;
+        MainWindow window;
+        MainWindowTester t(window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QString path = writePicture(dir.path(), QStringLiteral("m.png"), { 200, 150 }, Qt::gray);
+        t.open(path);
+        QWidget *viewport = t.ui()->graphicsView->viewport();
+        const QPoint centre = viewport->rect().center();
+        QTest::mouseMove(viewport, centre);
+        QTest::mouseMove(viewport, centre + QPoint(3, 2));
+        QCOMPARE(t.scene().items().size(), 3);
+
+        t.open(path);
+        QTest::mouseMove(viewport, centre + QPoint(6, 4));
+        QTest::mouseMove(viewport, centre + QPoint(9, 1));
+        t.ui()->actionSmartSelect->setChecked(false);
+        QCOMPARE(t.scene().items().size(), 2);
+    }
+};
+
+QTEST_MAIN(TestOpen)
+#include "tst_open.moc"
