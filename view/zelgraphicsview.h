@@ -12,7 +12,8 @@ enum class ToolMode { None, SmartSelect };
 
 // How much a resize scales the view so the scene keeps fitting: the factor of the axis that
 // changes more, the vertical one on a tie. mapped is the scene's size on screen. Returns 1.0
-// when the old size is not valid.
+// when the old size is not valid or either size has no area, since such an event gives no
+// ratio to follow.
 double fitScaleFactor(const QSizeF &mapped, const QSize &newSize, const QSize &oldSize);
 
 // The canvas. Shows the window's scene, keeps it fitted while resized, and reports the
@@ -47,6 +48,7 @@ private:
     void removeMarker();
 
     ToolMode toolMode = ToolMode::None;
+    // Always a MarkerItem, which nulls this pointer when the scene deletes it.
     QGraphicsEllipseItem *markerItem = nullptr;
     QPoint lastMousePos;
 
