@@ -1,5 +1,7 @@
 #include "cmlassocommand.h"
 
+#include "selectionedit.h"
+
 #include <QGraphicsPathItem>
 #include <QGraphicsScene>
 
@@ -22,10 +24,23 @@ QGraphicsPathItem *addSelectionItem(QGraphicsScene *scene, const QPainterPath &p
     return item;
 }
 
+namespace
+{
+
+void discardItem(QGraphicsScene *scene, QGraphicsPathItem *&item)
+{
+    if (!item)
+        return;
+    scene->removeItem(item);
+    delete item;
+    item = nullptr;
+}
+
+} // namespace
+
 CMlassoCommand::CMlassoCommand(QGraphicsPathItem **selectionItem_, QGraphicsPathItem **traceItem_,
-                               QGraphicsScene *scene_, QPoint *anchorPoint_, QPoint newAnchor_,
-                               QPoint *traceStart_, QPainterPath *selectionPath_,
-                               QPainterPath *tracePath_, int closeDistance_)
+    QGraphicsScene *scene_, QPoint *anchorPoint_, QPoint newAnchor_, QPoint *traceStart_,
+    QPainterPath *selectionPath_, QPainterPath *tracePath_, int closeDistance_)
     : scene(scene_)
     , anchorPoint(anchorPoint_)
     , newAnchor(newAnchor_)
@@ -44,10 +59,26 @@ CMlassoCommand::CMlassoCommand(QGraphicsPathItem **selectionItem_, QGraphicsPath
         oldItemPath = (*selectionItem)->path();
 }
 
+CMlassoCommand::~CMlassoCommand() = default;
+
 void CMlassoCommand::undo()
 {
+    // The live stretch and the trace's start are left alone: the next pointer move redraws
+    // the stretch from the restored anchor.
+    *anchorPoint = oldAnchor;
+    discardItem(scene, *selectionItem);
+    if (hadSelectionItem)
+        *selectionItem = addSelectionItem(scene, oldItemPath);
+    *selectionPath = oldSelectionPath;
+    *tracePath = oldTracePath;
 }
 
 void CMlassoCommand::redo()
 {
+    const QPainterPath stretch = *traceItem ? (*traceItem)->path() : QPainterPath();
+    confirmStretch(
+        *tracePath, *selectionPath, *anchorPoint, stretch, newAnchor, *traceStart, closeDistance);
+    discardItem(scene, *selectionItem);
+    discardItem(scene, *traceItem);
+    *selectionItem = addSelectionItem(scene, shownSelection(*selectionPath, *tracePath));
 }

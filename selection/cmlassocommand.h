@@ -17,13 +17,15 @@ QGraphicsPathItem *addSelectionItem(QGraphicsScene *scene, const QPainterPath &p
 
 // One confirmed stretch of smart-select tracing: joins the live stretch onto the trace,
 // closes the trace into the selection near its start and redraws the selection item.
+// The pointers refer to the window's state, which outlives every command because opening a
+// picture clears the stack; the command owns only the three paths it saves for undo.
 class CMlassoCommand : public QUndoCommand
 {
 public:
     CMlassoCommand(QGraphicsPathItem **selectionItem, QGraphicsPathItem **traceItem,
-                   QGraphicsScene *scene, QPoint *anchorPoint, QPoint newAnchor,
-                   QPoint *traceStart, QPainterPath *selectionPath, QPainterPath *tracePath,
-                   int closeDistance);
+        QGraphicsScene *scene, QPoint *anchorPoint, QPoint newAnchor, QPoint *traceStart,
+        QPainterPath *selectionPath, QPainterPath *tracePath, int closeDistance);
+    ~CMlassoCommand() override;
 
     void undo() override;
     void redo() override;

@@ -1,8 +1,27 @@
 #include "selectionedit.h"
 
-bool confirmStretch(QPainterPath &, QPainterPath &, QPoint &, const QPainterPath &, QPoint, QPoint, int)
+#include "tracing.h"
+
+#include <QRectF>
+
+bool confirmStretch(QPainterPath &tracePath, QPainterPath &selectionPath, QPoint &anchorPoint,
+    const QPainterPath &stretch, QPoint newAnchor, QPoint traceStart, int closeDistance)
 {
-    return false;
+    // connectPath joins with a straight line, which also bridges the gap to the first
+    // stretch of a new trace after a right click kept the old stretches.
+    if (tracePath.isEmpty())
+        tracePath = stretch;
+    else
+        tracePath.connectPath(stretch);
+    anchorPoint = newAnchor;
+
+    if ((newAnchor - traceStart).manhattanLength() >= closeDistance)
+        return false;
+    tracePath.closeSubpath();
+    selectionPath.addPath(tracePath);
+    anchorPoint = kNoTrace;
+    tracePath = QPainterPath();
+    return true;
 }
 
 QPainterPath shownSelection(const QPainterPath &selectionPath, const QPainterPath &tracePath)
@@ -12,7 +31,22 @@ QPainterPath shownSelection(const QPainterPath &selectionPath, const QPainterPat
     return shown;
 }
 
-QPainterPath invertSelection(const QSize &, QPainterPath &, QPainterPath &, QPoint &, const QPainterPath &shownPath)
+QPainterPath invertSelection(const QSize &picture, QPainterPath &selectionPath,
+    QPainterPath &tracePath, QPoint &anchorPoint, const QPainterPath &shownPath)
 {
-    return shownPath;
+    QPainterPath frame;
+    frame.addRect(QRectF(0, 0, picture.width(), picture.height()));
+    frame.translate(kSceneOffset, kSceneOffset);
+
+    if (!tracePath.isEmpty()) {
+        tracePath.closeSubpath();
+        selectionPath.addPath(tracePath);
+        anchorPoint = kNoTrace;
+        tracePath = QPainterPath();
+    }
+    if (!selectionPath.isEmpty())
+        selectionPath = frame - selectionPath;
+
+    frame -= shownPath;
+    return frame;
 }

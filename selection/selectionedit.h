@@ -14,8 +14,7 @@ inline const QPoint kNoTrace(-100, -100);
 // lies less than closeDistance (Manhattan) from traceStart, closes the trace into
 // selectionPath and ends it. Returns true when it closed.
 bool confirmStretch(QPainterPath &tracePath, QPainterPath &selectionPath, QPoint &anchorPoint,
-                    const QPainterPath &stretch, QPoint newAnchor, QPoint traceStart,
-                    int closeDistance);
+    const QPainterPath &stretch, QPoint newAnchor, QPoint traceStart, int closeDistance);
 
 // What the selection item shows and the output isolates: the closed traces and the
 // confirmed stretches of the trace under way.
@@ -24,5 +23,4 @@ QPainterPath shownSelection(const QPainterPath &selectionPath, const QPainterPat
 // Swaps inside and outside within the picture's frame. Folds a trace under way into the
 // selection first. Returns the new shown path, computed from the old shown one.
 QPainterPath invertSelection(const QSize &picture, QPainterPath &selectionPath,
-                             QPainterPath &tracePath, QPoint &anchorPoint,
-                             const QPainterPath &shownPath);
+    QPainterPath &tracePath, QPoint &anchorPoint, const QPainterPath &shownPath);
