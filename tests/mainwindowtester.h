@@ -44,10 +44,11 @@ public:
         w.ProcessSmartSelect2(rect, pressed, right);
     }
 
-    // A probe rectangle as the view makes it at zoom 1, centred on picture pixel p.
+    // A probe rectangle as the view makes it, size scene units wide, aiming at picture pixel p.
     static QRect probeAt(const QPoint &p, int size = 10)
     {
-        return QRect(p.x() + 10 - size / 2, p.y() + 10 - size / 2, size, size);
+        const int reach = (size - 1) / 2;
+        return QRect(p.x() + 10 - reach, p.y() + 10 - reach, size, size);
     }
 
     // Runs act, handing every modal dialog it opens to answer, once each (nullptr: reject).
