@@ -37,6 +37,13 @@ void discard(QGraphicsScene &scene, Item *&item)
     item = nullptr;
 }
 
+// The folder a chosen file is in, symbolic links resolved; empty when the file does not exist.
+QString canonicalFolder(const QString &file)
+{
+    const QFileInfo info(file);
+    return info.exists() ? info.canonicalPath() : QString();
+}
+
 // The selection in picture coordinates, as the output reads it.
 QPainterPath inPicture(const QGraphicsPathItem *selection)
 {
@@ -79,7 +86,7 @@ void MainWindow::on_actionOpen_triggered()
         ui->statusBar->showMessage(tr("No file selected"));
         return;
     }
-    settings.setValue(kCurrDir, QFileInfo(fileName).canonicalPath());
+    settings.setValue(kCurrDir, canonicalFolder(fileName));
 
     const QImage loaded = readPicture(fileName);
     if (loaded.isNull()) {
@@ -166,7 +173,7 @@ void MainWindow::on_actionSave_triggered()
                                             "Please choose .png to save transparent backgrounds"),
                              QMessageBox::Ok, QMessageBox::NoButton);
     }
-    settings.setValue(kCurrSaveDir, QFileInfo(name).canonicalPath());
+    settings.setValue(kCurrSaveDir, canonicalFolder(name));
 }
 
 void MainWindow::on_actionQuit_triggered()
