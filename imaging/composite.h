@@ -12,7 +12,8 @@ constexpr qreal kPictureOffset = 10.0;
 QImage composeOnBackground(const QImage &object, const QColor &background);
 
 // The same over a chessboard made of copies of tile laid from the top-left corner, as the
-// preview shows it. An empty tile leaves the chessboard out.
+// preview shows it. An empty tile leaves the chessboard out and the picture's colours show
+// instead. The result is opaque, in Format_ARGB32.
 QImage composePreview(const QImage &object, const QColor &background, const QImage &tile);
 
 // True when saving over this background to this name drops translucency: a background

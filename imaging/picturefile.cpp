@@ -1,12 +1,157 @@
 #include "picturefile.h"
 
-QImage readPicture(const QString &fileName, QString *)
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QSaveFile>
+
+namespace
 {
-    QImage loaded(fileName);
-    return loaded.convertToFormat(QImage::Format_ARGB32);
+
+// A 50-megapixel camera photo is 200 MB as ARGB32 and the edge analysis keeps a few more
+// buffers of that size, so 1 GiB of decoded pixels (268 megapixels) still fits on an
+// ordinary machine while a header claiming 100000 x 100000 (40 GB) is refused unread.
+constexpr qint64 kMaxPictureBytes = qint64(1024) * 1024 * 1024;
+
+// Qt refuses to decode anything above its allocation limit (128 MB by default, too small
+// for a 50-megapixel photo). The limit is process-wide; we raise it to our own ceiling
+// plus room for decoders that hold 8 bytes a pixel (16-bit PNG, TIFF) before converting.
+// Our own header check below is what keeps hostile sizes out.
+constexpr int kDecoderLimitMb = 2 * 1024 + 64;
+
+void setError(QString *error, const QString &text)
+{
+    if (error)
+        *error = text;
 }
 
-bool writePicture(const QImage &image, const QString &fileName, int quality, QString *)
+QString describe(const QString &fileName, const QString &reason)
 {
-    return image.save(fileName, nullptr, quality);
+    return QStringLiteral("%1: %2").arg(fileName, reason);
+}
+
+qint64 argbBytes(const QSize &size)
+{
+    return qint64(size.width()) * qint64(size.height()) * 4;
+}
+
+QString tooLarge(const QString &fileName, const QSize &size)
+{
+    return describe(fileName,
+        QStringLiteral("too large (%1 x %2 pixels, at most %3 megapixels)")
+            .arg(size.width())
+            .arg(size.height())
+            .arg(kMaxPictureBytes / 4 / 1000000));
+}
+
+} // namespace
+
+QImage readPicture(const QString &fileName, QString *error)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        setError(error, describe(fileName, QStringLiteral("file not found")));
+        return {};
+    }
+    if (info.isDir()) {
+        setError(error, describe(fileName, QStringLiteral("is a folder, not a picture")));
+        return {};
+    }
+    // A pipe or a device would block or never end; pictures are regular files.
+    if (!info.isFile()) {
+        setError(error, describe(fileName, QStringLiteral("not a regular file")));
+        return {};
+    }
+    if (info.size() == 0) {
+        setError(error, describe(fileName, QStringLiteral("empty file")));
+        return {};
+    }
+
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setError(error,
+            describe(fileName, QStringLiteral("cannot be read (%1)").arg(file.errorString())));
+        return {};
+    }
+
+    QImageReader::setAllocationLimit(kDecoderLimitMb);
+    // Given the file itself, the reader tries the suffix's format first and falls back to
+    // recognising the content, so a JPEG named .png still opens.
+    QImageReader reader(&file);
+    reader.setAutoTransform(true);
+    if (!reader.canRead()) {
+        setError(
+            error, describe(fileName, QStringLiteral("not a picture or an unsupported format")));
+        return {};
+    }
+
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        if (size.isEmpty()) {
+            setError(
+                error, describe(fileName, QStringLiteral("damaged (the picture has no pixels)")));
+            return {};
+        }
+        if (argbBytes(size) > kMaxPictureBytes) {
+            setError(error, tooLarge(fileName, size));
+            return {};
+        }
+    }
+
+    QImage loaded;
+    if (!reader.read(&loaded) || loaded.isNull()) {
+        const QString reason = reader.errorString();
+        setError(error,
+            describe(fileName,
+                reason.isEmpty() ? QStringLiteral("damaged")
+                                 : QStringLiteral("damaged (%1)").arg(reason)));
+        return {};
+    }
+    if (argbBytes(loaded.size()) > kMaxPictureBytes) {
+        setError(error, tooLarge(fileName, loaded.size()));
+        return {};
+    }
+
+    QImage picture = std::move(loaded).convertToFormat(QImage::Format_ARGB32);
+    if (picture.isNull())
+        setError(
+            error, describe(fileName, QStringLiteral("not enough memory to convert the picture")));
+    return picture;
+}
+
+bool writePicture(const QImage &image, const QString &fileName, int quality, QString *error)
+{
+    if (image.isNull()) {
+        setError(error, describe(fileName, QStringLiteral("nothing to write (empty picture)")));
+        return false;
+    }
+    // The format follows the suffix, exactly as QImage::save picks it.
+    const QByteArray format = QFileInfo(fileName).suffix().toLower().toLatin1();
+    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format)) {
+        setError(error,
+            describe(fileName,
+                QStringLiteral("unknown picture format \"%1\"").arg(QString::fromLatin1(format))));
+        return false;
+    }
+
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        setError(error,
+            describe(fileName, QStringLiteral("cannot be written (%1)").arg(file.errorString())));
+        return false;
+    }
+    QImageWriter writer(&file, format);
+    writer.setQuality(quality);
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        setError(error,
+            describe(fileName, QStringLiteral("cannot be written (%1)").arg(writer.errorString())));
+        return false;
+    }
+    if (!file.commit()) {
+        setError(error,
+            describe(fileName, QStringLiteral("cannot be written (%1)").arg(file.errorString())));
+        return false;
+    }
+    return true;
 }
