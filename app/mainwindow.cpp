@@ -13,6 +13,7 @@
 
 #include <QActionGroup>
 #include <QColorDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGraphicsEllipseItem>
@@ -42,6 +43,13 @@ QString canonicalFolder(const QString &file)
 {
     const QFileInfo info(file);
     return info.exists() ? info.canonicalPath() : QString();
+}
+
+// Where a file dialog starts: an empty folder means the working folder, not the dialog's
+// memory of the last one visited.
+QString startFolder(const QString &folder)
+{
+    return folder.isEmpty() ? QDir::currentPath() : folder;
 }
 
 // The selection in picture coordinates, as the output reads it.
@@ -80,7 +88,7 @@ void MainWindow::on_actionOpen_triggered()
 {
     const QString currDir = settings.value(kCurrDir, QString()).toString();
     fileName = QFileDialog::getOpenFileName(
-        this, tr("Open Image"), currDir,
+        this, tr("Open Image"), startFolder(currDir),
         tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif);;All files (*.*)"));
     if (fileName.isEmpty()) {
         ui->statusBar->showMessage(tr("No file selected"));
@@ -155,7 +163,7 @@ void MainWindow::on_actionSave_triggered()
     }
     const QString currDir = settings.value(kCurrDir, QString()).toString();
     const QString startDir = settings.value(kCurrSaveDir, currDir).toString();
-    const QString name = QFileDialog::getSaveFileName(this, tr("Save Image"), startDir,
+    const QString name = QFileDialog::getSaveFileName(this, tr("Save Image"), startFolder(startDir),
                                                       tr("JPG Files (*.jpg);;PNG Files (*.png)"));
     if (name.isEmpty()) {
         ui->statusBar->showMessage(tr("No file selected"));
