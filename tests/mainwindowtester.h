@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QPointer>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QAbstractButton>
 
 #include <functional>
 
@@ -78,7 +80,12 @@ public:
     {
         auto *files = qobject_cast<QFileDialog *>(dialog);
         if (!files) {
-            dialog->accept();
+            auto *box = qobject_cast<QMessageBox *>(dialog);
+            QAbstractButton *yes = box ? box->button(QMessageBox::Yes) : nullptr;
+            if (yes)
+                yes->click();
+            else
+                dialog->accept();
             return;
         }
         // Typed into the name field, as a user would.
