@@ -1,0 +1,161 @@
+// Times what a user waits for in the window: Open of a camera-sized photo (with and without
+// the edge analysis, and the process's peak memory), and a pointer move that redraws a long
+// live stretch over a 24-megapixel picture.
+// Usage: bench_window [runs]      (runs the two measurements in child processes)
+//        bench_window open W H    (one Open of a W x H JPEG; prints seconds and peak memory)
+//        bench_window move RUNS   (pointer moves over 6000 x 4000)
+
+#include "../tests/mainwindowtester.h"
+#include "edgeanalysis.h"
+#include "zelgraphicsview.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QGraphicsPathItem>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <vector>
+
+namespace {
+
+// Smooth gradients, a disc and a little noise: photo-like work for the decoder and the edges.
+QImage photoLike(int width, int height)
+{
+    QImage picture(width, height, QImage::Format_RGB32);
+    quint32 seed = 7;
+    for (int y = 0; y < height; ++y) {
+        auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = int(seed >> 29) - 4;
+            const qint64 dx = x - width / 2;
+            const qint64 dy = y - height / 2;
+            const bool inside = dx * dx + dy * dy < qint64(height) * height / 9;
+            const int r = std::clamp((inside ? 200 : x * 160 / width) + noise, 0, 255);
+            const int g = std::clamp((inside ? 60 : y * 200 / height) + noise, 0, 255);
+            const int b = std::clamp((inside ? 50 : 140) + noise, 0, 255);
+            row[x] = qRgb(r, g, b);
+        }
+    }
+    return picture;
+}
+
+void sendMouse(QWidget *to, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::NoButton)
+{
+    QMouseEvent event(type, at, to->mapToGlobal(at), button,
+                      type == QEvent::MouseButtonPress ? button : Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(to, &event);
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double peakMegabytes()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+int benchOpen(int width, int height)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("photo.jpg"));
+    photoLike(width, height).save(path, "JPEG", 92);
+    const double beforeOpen = peakMegabytes();
+
+    MainWindow window;
+    MainWindowTester t(window);
+    window.show();
+    QElapsedTimer clock;
+    clock.start();
+    t.open(path);
+    const double open = clock.nsecsElapsed() / 1e9;
+    if (t.image().size() != QSize(width, height)) {
+        std::fprintf(stderr, "the photo did not open\n");
+        return 1;
+    }
+    clock.start();
+    const QList<quint16> edges = findEdges(t.image());
+    const double analysis = clock.nsecsElapsed() / 1e9;
+    std::printf("open %dx%d (%.1f MP): %.3f s in all, %.3f s without the edge analysis (%.3f s); "
+                "peak memory %.0f MB (%.0f MB before Open)\n",
+                width, height, width * double(height) / 1e6, open, open - analysis, analysis,
+                peakMegabytes(), beforeOpen);
+    return edges.isEmpty() ? 1 : 0;
+}
+
+int benchMove(int runs)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("photo.png"));
+    photoLike(6000, 4000).save(path, "PNG", 100);
+
+    MainWindow window;
+    MainWindowTester t(window);
+    window.resize(1200, 900);
+    window.show();
+    t.open(path);
+    ZelGraphicsView *view = t.ui()->graphicsView;
+    QWidget *viewport = view->viewport();
+
+    // Anchor near the left; the pointer then moves about 3000 picture pixels away.
+    const QPoint start = view->mapFromScene(QPointF(1500 + 10, 2000 + 10));
+    const QPoint far = view->mapFromScene(QPointF(4500 + 10, 2000 + 10));
+    sendMouse(viewport, QEvent::MouseMove, start);
+    sendMouse(viewport, QEvent::MouseButtonPress, start, Qt::LeftButton);
+    sendMouse(viewport, QEvent::MouseButtonRelease, start, Qt::LeftButton);
+    viewport->repaint();
+
+    std::vector<double> times;
+    std::vector<double> handling;
+    qsizetype elements = 0;
+    for (int i = 0; i < runs; ++i) {
+        const QPoint at = far + QPoint(0, (i % 2) ? 1 : -1);
+        QElapsedTimer clock;
+        clock.start();
+        sendMouse(viewport, QEvent::MouseMove, at);
+        handling.push_back(clock.nsecsElapsed() / 1e6);
+        viewport->repaint();
+        times.push_back(clock.nsecsElapsed() / 1e6);
+        elements = t.traceItem() ? t.traceItem()->path().elementCount() : 0;
+    }
+    std::printf("move over 6000x4000, live stretch of %lld points: median %.2f ms, max %.2f ms "
+                "(%d moves, move event to end of repaint; %.2f ms of it before the repaint)\n",
+                static_cast<long long>(elements), median(times),
+                *std::max_element(times.begin(), times.end()), runs, median(handling));
+    return elements > 2000 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() >= 4 && args[1] == QLatin1String("open"))
+        return benchOpen(args[2].toInt(), args[3].toInt());
+    if (args.size() >= 3 && args[1] == QLatin1String("move"))
+        return benchMove(args[2].toInt());
+
+    const int runs = args.size() >= 2 ? std::max(1, args[1].toInt()) : 31;
+    int failed = 0;
+    for (const QStringList &child : { QStringList { "open", "8660", "5773" },
+                                      QStringList { "open", "6000", "4000" },
+                                      QStringList { "move", QString::number(runs) } }) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(QCoreApplication::applicationFilePath(), child);
+        process.waitForFinished(-1);
+        failed += process.exitCode() != 0;
+    }
+    return failed;
+}
