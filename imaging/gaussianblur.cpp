@@ -1,5 +1,8 @@
 #include "gaussianblur.h"
 
+#include "blurkernel.h"
+
+#include <QDebug>
 #include <cmath>
 
 std::vector<double> gaussianKernel(int n, double sigma)
@@ -19,38 +22,37 @@ std::vector<double> gaussianKernel(int n, double sigma)
 
 void gaussianBlur(const QImage &src, QImage &dst, int n, double sigma)
 {
-    const int half = n / 2;
+    if (src.depth() != 32 || dst.depth() != 32 || dst.size() != src.size()
+        || dst.bytesPerLine() != src.bytesPerLine()) {
+        qWarning("gaussianBlur: source and target must be 32-bit pictures of the same size");
+        return;
+    }
+    if (n < 1 || !(sigma > 0.0) || !std::isfinite(sigma)) {
+        qWarning("gaussianBlur: kernel size must be positive and sigma a positive number");
+        return;
+    }
+    const BlurKernel kernel(n, sigma);
+    const int half = kernel.half();
     const int width = src.width();
     const int height = src.height();
     if (width <= 2 * half || height <= 2 * half)
         return;
-    const std::vector<double> w = gaussianKernel(n, sigma);
-    const qsizetype stride = src.bytesPerLine();
-    std::vector<uchar> temp(size_t(stride) * height);
 
-    for (int y = 0; y < height; ++y) {
-        const uchar *in = src.constScanLine(y);
-        uchar *out = temp.data() + y * stride;
-        for (int x = half; x < width - half; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                double acc = in[4 * x + c] * w[half];
-                for (int d = 1; d <= half; ++d)
-                    acc += (in[4 * (x - d) + c] + in[4 * (x + d) + c]) * w[half - d];
-                out[4 * x + c] = uchar(int(acc));
-            }
-        }
-    }
-    uchar *bits = dst.bits();
+    // The vertical pass only ever needs 2 * half + 1 consecutive rows of the horizontal
+    // result, so those live in a ring instead of a whole-picture buffer.
+    const int window = 2 * half + 1;
+    const qsizetype stride = src.bytesPerLine();
+    std::vector<uchar> ring(size_t(stride) * window);
+    const auto slot = [&](int y) { return ring.data() + size_t(y % window) * stride; };
+    std::vector<const uchar *> rows(window);
+
+    uchar *target = dst.bits();
+    for (int y = 0; y < 2 * half; ++y)
+        kernel.horizontal(src.constScanLine(y), slot(y), width);
     for (int y = half; y < height - half; ++y) {
-        uchar *out = bits + y * stride;
-        for (int x = half; x < width - half; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                const qsizetype at = y * stride + 4 * x + c;
-                uchar v = uchar(int(temp[at] * w[half]));
-                for (int d = 1; d <= half; ++d)
-                    v = uchar(int(v + (temp[at - d * stride] + temp[at + d * stride]) * w[half - d]));
-                out[4 * x + c] = v;
-            }
-        }
+        kernel.horizontal(src.constScanLine(y + half), slot(y + half), width);
+        for (int r = 0; r < window; ++r)
+            rows[r] = slot(y - half + r);
+        kernel.vertical(rows.data(), target + y * stride, width);
     }
 }
