@@ -3,6 +3,7 @@
 // Gives the window tests the window's private state and a way through its modal dialogs.
 
 #include "mainwindow.h"
+#include "outlinereplay.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
@@ -47,11 +48,7 @@ public:
     }
 
     // A probe rectangle as the view makes it, size scene units wide, aiming at picture pixel p.
-    static QRect probeAt(const QPoint &p, int size = 10)
-    {
-        const int reach = (size - 1) / 2;
-        return QRect(p.x() + 10 - reach, p.y() + 10 - reach, size, size);
-    }
+    static QRect probeAt(const QPoint &p, int size = 10) { return probeAround(p, size); }
 
     // Runs act, handing every modal dialog it opens to answer, once each (nullptr: reject).
     static void whenModal(const std::function<void()> &act,
