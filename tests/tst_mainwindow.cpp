@@ -5,7 +5,6 @@
 #include "zelgraphicsview.h"
 
 #include <QColorDialog>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -31,47 +30,28 @@ private slots:
         MainWindowTester t(window);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-
         QCOMPARE(window.windowTitle(), QStringLiteral("Velmora"));
         QCOMPARE(window.size(), QSize(600, 400));
-        QVERIFY(!window.windowIcon().isNull());
 
         QStringList tips;
-        for (QAction *action : t.ui()->mainToolBar->actions()) {
-            QVERIFY2(!action->isSeparator(), "the toolbar has no separators");
-            QVERIFY(!action->icon().isNull());
-            tips << action->toolTip();
-        }
+        for (QAction *action : t.ui()->mainToolBar->actions())
+            tips << (action->isSeparator() ? QStringLiteral("|") : action->toolTip());
         QCOMPARE(tips, QStringList({ "Open", "Save As", "Smart Select", "Invert", "Preview mode",
                                      "White", "Transparent", "Color", "Zoom In", "Zoom Out" }));
-
         QStringList menus;
         for (QAction *action : t.ui()->menuBar->actions())
             menus << action->text();
         QCOMPARE(menus, QStringList({ "File", "Edit", "Help" }));
-        QCOMPARE(t.ui()->menuEdit->minimumSize(), QSize(100, 100));
 
         const QList<QAction *> edit = t.ui()->menuEdit->actions();
         QCOMPARE(edit.size(), 1);
         QCOMPARE(edit.first()->text(), QStringLiteral("Undo"));
         QVERIFY(!edit.first()->isEnabled());
         QCOMPARE(edit.first()->shortcut(), QKeySequence(QKeySequence::Undo));
-
         QVERIFY(t.ui()->actionWhite->isChecked());
-        QVERIFY(!t.ui()->actionTransparent->isChecked());
-        QVERIFY(!t.ui()->actionColor->isChecked());
-        QVERIFY(!t.ui()->actionSmartSelect->isChecked());
-        QVERIFY(!t.ui()->actionProcess->isChecked());
+        QVERIFY(!t.ui()->actionSmartSelect->isChecked() && !t.ui()->actionProcess->isChecked());
         QVERIFY(!t.ui()->progressBar->isVisible());
-        QCOMPARE(t.ui()->progressBar->value(), 24);
-        QVERIFY(t.ui()->graphicsView->hasMouseTracking());
         QVERIFY(!t.ui()->graphicsView->scene());
-        QCOMPARE(t.backgroundColor(), QColor(Qt::white));
-        QVERIFY(t.image().isNull());
-        QCOMPARE(t.anchorPoint(), QPoint(0, 0));
-        QCOMPARE(t.ui()->actionOpen->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
-        QCOMPARE(t.ui()->actionSave->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
-        QCOMPARE(t.ui()->actionQuit->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
     }
 
     void shortcutsReachTheirCommands()
@@ -99,29 +79,15 @@ private slots:
         QCOMPARE(t.anchorPoint(), QPoint(0, 0));
     }
 
-    void backgroundModesAreExclusive()
+    void backgroundModes()
     {
         MainWindow window;
         MainWindowTester t(window);
         t.ui()->actionTransparent->trigger();
-        QVERIFY(t.ui()->actionTransparent->isChecked());
-        QVERIFY(!t.ui()->actionWhite->isChecked());
+        t.ui()->actionTransparent->trigger(); // already checked: stays, runs nothing
+        QVERIFY(t.ui()->actionTransparent->isChecked() && !t.ui()->actionWhite->isChecked());
         QCOMPARE(t.backgroundColor().rgba(), QColor(Qt::transparent).rgba());
 
-        // The already checked mode stays checked and runs nothing.
-        t.ui()->actionTransparent->trigger();
-        QVERIFY(t.ui()->actionTransparent->isChecked());
-
-        t.ui()->actionWhite->trigger();
-        QVERIFY(t.ui()->actionWhite->isChecked());
-        QVERIFY(!t.ui()->actionTransparent->isChecked());
-        QCOMPARE(t.backgroundColor(), QColor(Qt::white));
-    }
-
-    void colorDialogPicksTheBackground()
-    {
-        MainWindow window;
-        MainWindowTester t(window);
         QString title;
         QColor initial;
         MainWindowTester::whenModal([&] { t.ui()->actionColor->trigger(); }, [&](QDialog *d) {
@@ -135,8 +101,9 @@ private slots:
         QCOMPARE(title, QStringLiteral("Please select the background color"));
         QCOMPARE(initial, QColor(Qt::white));
         QCOMPARE(t.backgroundColor(), QColor(10, 20, 30, 40));
+        QVERIFY(!t.ui()->actionTransparent->isChecked());
 
-        // Cancelling keeps the colour of the mode checked before, and Color stays checked.
+        // Cancelling keeps the colour of the mode checked before; Color stays checked.
         t.ui()->actionWhite->trigger();
         MainWindowTester::whenModal([&] { t.ui()->actionColor->trigger(); }, nullptr);
         QVERIFY(t.ui()->actionColor->isChecked());
@@ -147,17 +114,13 @@ private slots:
     {
         MainWindow window;
         MainWindowTester t(window);
-        ZelGraphicsView *view = t.ui()->graphicsView;
-        const qreal start = view->transform().m11();
         for (int i = 0; i < 5; ++i)
             t.ui()->actionZoomPlus->trigger();
-        QVERIFY(qFuzzyCompare(view->transform().m11(), start * 2.48832));
-        QVERIFY(qFuzzyCompare(view->transform().m22(), start * 2.48832));
-        t.ui()->actionZoomMinus->trigger();
-        QVERIFY(qFuzzyCompare(view->transform().m11(), start * 1.2 * 1.2 * 1.2 * 1.2));
-        for (int i = 0; i < 4; ++i)
+        const QTransform zoom = t.ui()->graphicsView->transform();
+        QVERIFY(qFuzzyCompare(zoom.m11(), 2.48832) && qFuzzyCompare(zoom.m22(), 2.48832));
+        for (int i = 0; i < 5; ++i)
             t.ui()->actionZoomMinus->trigger();
-        QVERIFY(qFuzzyCompare(view->transform().m11(), start));
+        QVERIFY(qFuzzyCompare(t.ui()->graphicsView->transform().m11(), 1.0));
     }
 
     void settingsOutliveTheWindow()
@@ -170,9 +133,7 @@ private slots:
         MainWindow second;
         QSettings &settings = MainWindowTester(second).settings();
         QCOMPARE(settings.value(QStringLiteral("CurrDir")).toString(), QStringLiteral("/some/folder"));
-        QCOMPARE(settings.organizationName(), QStringLiteral("Parvel software"));
-        QCOMPARE(settings.applicationName(), QStringLiteral("Velmora 1.0"));
-        QVERIFY(settings.fileName().contains(QStringLiteral("Parvel software")));
+        QVERIFY(settings.fileName().endsWith(QStringLiteral("Parvel software/Velmora 1.0.conf")));
     }
 
     void quitAndCloseEndTheLoopWithZero()
@@ -190,43 +151,29 @@ private slots:
         QCOMPARE(QApplication::exec(), 0);
     }
 
-    void helpWindowsAreModelessAndIndependent()
+    void helpWindowsAndAbout()
     {
         MainWindow window;
         MainWindowTester t(window);
         window.show();
-        t.ui()->actionIndex->trigger();
-        t.ui()->actionIndex->trigger();
-        t.ui()->actionIndex->trigger();
+        for (int i = 0; i < 3; ++i)
+            t.ui()->actionIndex->trigger();
         const QList<HelpDialog *> helps = window.findChildren<HelpDialog *>();
         QCOMPARE(helps.size(), 3);
-        for (HelpDialog *help : helps) {
-            QVERIFY(help->isVisible());
-            QVERIFY(!help->isModal());
-            QCOMPARE(help->size(), QSize(400, 300));
-        }
+        for (HelpDialog *help : helps)
+            QVERIFY(help->isVisible() && !help->isModal() && help->size() == QSize(400, 300));
         QVERIFY(!QApplication::activeModalWidget());
-
         QTest::mouseClick(helps.first()->findChild<QPushButton *>(QStringLiteral("buttonOK")),
                           Qt::LeftButton);
         QVERIFY(!helps.first()->isVisible());
         QCOMPARE(window.findChildren<HelpDialog *>().size(), 3);
-    }
 
-    void aboutNamesTheVersion()
-    {
-        MainWindow window;
-        MainWindowTester t(window);
         QString title;
-        QString text;
         MainWindowTester::whenModal([&] { t.ui()->actionAbout->trigger(); }, [&](QDialog *d) {
             title = d->windowTitle();
-            text = qobject_cast<QMessageBox *>(d)->text();
             d->accept();
         });
         QCOMPARE(title, QStringLiteral("Velmora 1.1"));
-        QCOMPARE(text.count(QLatin1Char('\n')), 1);
-        QVERIFY(text.contains(QStringLiteral("example.org")));
     }
 };
 
