@@ -118,21 +118,20 @@ private slots:
         QVERIFY(qAbs(qRed(shown.pixel(4, 4)) - 191) <= 1);
         QVERIFY(qAbs(qBlue(shown.pixel(4, 4)) - 191) <= 1);
         QVERIFY(qAbs(qRed(shown.pixel(12, 4)) - 255) <= 1);
-        QVERIFY(!t.selectionItem()->isVisible());
-        QVERIFY(!t.ui()->actionSmartSelect->isChecked());
-        for (QAction *a : { t.ui()->actionSmartSelect, t.ui()->actionInvert, t.ui()->actionColor,
-                            t.ui()->actionWhite, t.ui()->actionTransparent })
-            QVERIFY(!a->isEnabled());
-        QVERIFY(t.ui()->actionOpen->isEnabled());
-        QVERIFY(t.ui()->actionSave->isEnabled());
+        const auto locked = [&t] {
+            QList<bool> enabled;
+            for (QAction *a : { t.ui()->actionSmartSelect, t.ui()->actionInvert, t.ui()->actionColor,
+                                t.ui()->actionWhite, t.ui()->actionTransparent, t.ui()->actionSave })
+                enabled << a->isEnabled();
+            return enabled;
+        };
+        QCOMPARE(locked(), QList<bool>({ false, false, false, false, false, true }));
+        QVERIFY(!t.selectionItem()->isVisible() && !t.ui()->actionSmartSelect->isChecked());
 
         t.ui()->actionProcess->trigger();
         QVERIFY(!t.previewItem());
-        QVERIFY(t.selectionItem()->isVisible());
-        QVERIFY(t.ui()->actionSmartSelect->isChecked());
-        for (QAction *a : { t.ui()->actionSmartSelect, t.ui()->actionInvert, t.ui()->actionColor,
-                            t.ui()->actionWhite, t.ui()->actionTransparent })
-            QVERIFY(a->isEnabled());
+        QCOMPARE(locked(), QList<bool>({ true, true, true, true, true, true }));
+        QVERIFY(t.selectionItem()->isVisible() && t.ui()->actionSmartSelect->isChecked());
         for (QGraphicsItem *item : t.scene().items())
             QVERIFY(item->zValue() < 25.0);
     }
