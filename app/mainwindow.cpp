@@ -19,6 +19,7 @@
 #include <QGraphicsEllipseItem>
 #include <QGraphicsPathItem>
 #include <QGraphicsPixmapItem>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPixmap>
 
@@ -51,6 +52,14 @@ QString startFolder(const QString &folder)
 {
     return folder.isEmpty() ? QDir::currentPath() : folder;
 }
+
+// A busy pointer while the window blocks on a large picture.
+struct BusyCursor {
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
 
 // The selection in picture coordinates, as the output reads it.
 QPainterPath inPicture(const QGraphicsPathItem *selection)
@@ -96,6 +105,7 @@ void MainWindow::on_actionOpen_triggered()
     }
     settings.setValue(kCurrDir, canonicalFolder(fileName));
 
+    BusyCursor busy;
     const QImage loaded = readPicture(fileName);
     if (loaded.isNull()) {
         ui->statusBar->showMessage(tr("Failed to read image"));
@@ -170,9 +180,12 @@ void MainWindow::on_actionSave_triggered()
         return;
     }
 
-    QImage object = image;
-    applySelectionMask(object, inPicture(selectionItem));
-    writePicture(composeOnBackground(object, backgroundColor), name, 100);
+    {
+        BusyCursor busy;
+        QImage object = image;
+        applySelectionMask(object, inPicture(selectionItem));
+        writePicture(composeOnBackground(object, backgroundColor), name, 100);
+    }
 
     if (losesTransparency(backgroundColor, name)) {
         QMessageBox::warning(nullptr, QStringLiteral("Transparency was lost"),
@@ -229,6 +242,7 @@ void MainWindow::on_actionProcess_toggled(bool checked)
             ui->actionProcess->setChecked(false);
             return;
         }
+        BusyCursor busy;
         QImage object = image;
         applySelectionMask(object, inPicture(selectionItem));
         const QImage tile(QStringLiteral(":/icons/chessbackground.png"));
