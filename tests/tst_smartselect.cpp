@@ -14,7 +14,11 @@ class TestSmartSelect : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
-    QString flat;
+    MainWindow *window = nullptr;
+    MainWindowTester *t = nullptr;
+
+    void press(QPoint p, bool right = false) { t->smartSelect(MainWindowTester::probeAt(p), true, right); }
+    void move(QPoint p) { t->smartSelect(MainWindowTester::probeAt(p), false); }
 
 private slots:
     void initTestCase()
@@ -22,130 +26,96 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QImage picture(200, 150, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
-        flat = dir.filePath(QStringLiteral("flat.png"));
-        QVERIFY(picture.save(flat));
+        QVERIFY(picture.save(dir.filePath(QStringLiteral("flat.png"))));
     }
 
-    void startSnapsToTheStrongestEdgeNearby()
+    void init()
     {
-        MainWindow window;
-        MainWindowTester t(window);
-        t.open(flat);
-        t.edgeMap()[103 + 52 * 200] = 300;
-        t.edgeMap()[97 + 46 * 200] = 300; // as strong, and first in column order
+        window = new MainWindow;
+        t = new MainWindowTester(*window);
+        t->open(dir.filePath(QStringLiteral("flat.png")));
+    }
 
-        t.smartSelect(MainWindowTester::probeAt({ 100, 50 }), false);
-        QCOMPARE(t.anchorPoint(), QPoint(-100, -100));
-        QCOMPARE(t.scene().items().size(), 2);
+    void cleanup()
+    {
+        delete t;
+        delete window;
+    }
 
-        t.smartSelect(MainWindowTester::probeAt({ 100, 50 }), true);
-        QCOMPARE(t.anchorPoint(), QPoint(97, 46));
-        QCOMPARE(t.traceStart(), QPoint(97, 46));
-        QCOMPARE(t.undoStack().count(), 0);
-        QVERIFY(!t.traceItem());
+    void firstPressSnapsToTheStrongestEdgeNearby()
+    {
+        t->edgeMap()[103 + 52 * 200] = 300;
+        t->edgeMap()[97 + 46 * 200] = 300; // as strong, and first in column order
+        move({ 100, 50 });
+        QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
+        press({ 100, 50 });
+        QCOMPARE(t->anchorPoint(), QPoint(97, 46));
+        QCOMPARE(t->traceStart(), QPoint(97, 46));
+        QCOMPARE(t->undoStack().count(), 0);
+
+        // A press outside the scene starts at the corner without snapping and never closes.
+        press({ 0, 0 }, true);
+        t->edgeMap()[1 + 1 * 200] = 700;
+        t->smartSelect(QRect(), true);
+        QCOMPARE(t->anchorPoint(), QPoint(0, 0));
+        press({ 60, 0 });
+        t->smartSelect(QRect(), true);
+        QCOMPARE(t->anchorPoint(), QPoint(0, 0));
+        QVERIFY(!t->closeMarkerItem());
+        QVERIFY(t->selectionPath().isEmpty());
     }
 
     void liveStretchMarkerAndConfirmingClicks()
     {
-        MainWindow window;
-        MainWindowTester t(window);
-        t.open(flat);
-        QAction *undo = t.ui()->menuEdit->actions().first();
-
-        t.smartSelect(MainWindowTester::probeAt({ 20, 20 }), true);
-        t.smartSelect(MainWindowTester::probeAt({ 120, 20 }), false);
-        QVERIFY(t.traceItem());
-        QCOMPARE(t.traceItem()->zValue(), 12.0);
-        QCOMPARE(t.traceItem()->pen().color(), QColor(255, 255, 0, 255));
-        QCOMPARE(t.traceItem()->pen().width(), 2);
-        QCOMPARE(t.traceItem()->brush(), QBrush(QColor(0, 0, 255, 100), Qt::SolidPattern));
-        QCOMPARE(t.traceItem()->path().elementAt(0), QPointF(30, 30));
-        const QPainterPath live = t.traceItem()->path();
+        QAction *undo = t->ui()->menuEdit->actions().first();
+        press({ 20, 20 });
+        move({ 120, 20 });
+        const QPainterPath live = t->traceItem()->path();
+        QCOMPARE(QPointF(live.elementAt(0)), QPointF(30, 30));
         QCOMPARE(QPointF(live.elementAt(live.elementCount() - 1)), QPointF(130, 30));
-        QVERIFY(!t.closeMarkerItem());
+        QCOMPARE(t->traceItem()->zValue(), 12.0);
+        QCOMPARE(t->traceItem()->brush(), QBrush(QColor(0, 0, 255, 100), Qt::SolidPattern));
         QVERIFY(!undo->isEnabled());
 
-        t.smartSelect(MainWindowTester::probeAt({ 120, 20 }), true);
-        QCOMPARE(t.undoStack().count(), 1);
-        QVERIFY(undo->isEnabled());
-        QVERIFY(!t.traceItem());
-        QCOMPARE(t.anchorPoint(), QPoint(120, 20));
-        QVERIFY(t.selectionItem());
+        press({ 120, 20 });
+        QVERIFY(undo->isEnabled() && !t->traceItem() && t->selectionItem());
+        QCOMPARE(t->anchorPoint(), QPoint(120, 20));
+        press({ 120, 100 });
 
-        t.smartSelect(MainWindowTester::probeAt({ 120, 100 }), true);
-        // Near the start the marker covers the probe rectangle.
-        const QRect nearStart = MainWindowTester::probeAt({ 23, 22 });
-        t.smartSelect(nearStart, false);
-        QVERIFY(t.closeMarkerItem());
-        QCOMPARE(t.closeMarkerItem()->rect(), QRectF(nearStart));
-        QCOMPARE(t.closeMarkerItem()->zValue(), 12.0);
-        QCOMPARE(t.closeMarkerItem()->pen().color(), QColor(255, 0, 0, 255));
-        QCOMPARE(t.closeMarkerItem()->brush().color(), QColor(Qt::green));
-        // Manhattan distance 10 equals the probe width: no marker.
-        t.smartSelect(MainWindowTester::probeAt({ 26, 24 }), false);
-        QVERIFY(!t.closeMarkerItem());
+        // The marker shows within the probe width (Manhattan) of the start, not at it.
+        move({ 26, 23 });
+        QVERIFY(t->closeMarkerItem());
+        QCOMPARE(t->closeMarkerItem()->rect(), QRectF(MainWindowTester::probeAt({ 26, 23 })));
+        QCOMPARE(t->closeMarkerItem()->pen().color(), QColor(255, 0, 0));
+        QCOMPARE(t->closeMarkerItem()->brush().color(), QColor(Qt::green));
+        move({ 26, 24 });
+        QVERIFY(!t->closeMarkerItem());
 
-        t.smartSelect(nearStart, true);
-        QCOMPARE(t.undoStack().count(), 3);
-        QCOMPARE(t.anchorPoint(), QPoint(-100, -100));
-        QVERIFY(t.tracePath().isEmpty());
-        QVERIFY(t.selectionPath().contains(QPointF(100, 50)));
-        QVERIFY(!t.selectionPath().contains(QPointF(100, 140)));
-        QVERIFY(t.closeMarkerItem()); // stays until the next request
-        t.smartSelect(MainWindowTester::probeAt({ 60, 60 }), false);
-        QVERIFY(!t.closeMarkerItem());
-        QVERIFY(!t.traceItem());
+        press({ 26, 23 });
+        QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
+        QVERIFY(t->tracePath().isEmpty());
+        QVERIFY(t->selectionPath().contains(QPointF(100, 50)));
+        QVERIFY(t->closeMarkerItem()); // until the next request
+        move({ 60, 60 });
+        QVERIFY(!t->closeMarkerItem() && !t->traceItem());
 
-        // Undo through the Edit menu reopens the trace at the last anchor.
         undo->trigger();
-        QCOMPARE(t.anchorPoint(), QPoint(120, 100));
-        QVERIFY(t.selectionPath().isEmpty());
-        QCOMPARE(t.undoStack().count(), 3);
-        QCOMPARE(t.undoStack().index(), 2);
+        QCOMPARE(t->anchorPoint(), QPoint(120, 100));
+        QVERIFY(t->selectionPath().isEmpty());
     }
 
     void rightPressAbandonsButKeepsTheStretches()
     {
-        MainWindow window;
-        MainWindowTester t(window);
-        t.open(flat);
-        t.smartSelect(MainWindowTester::probeAt({ 20, 20 }), true);
-        t.smartSelect(MainWindowTester::probeAt({ 90, 20 }), true);
-        t.smartSelect(MainWindowTester::probeAt({ 90, 90 }), false);
-        QVERIFY(t.traceItem());
-        const QPainterPath confirmed = t.tracePath();
-
-        t.smartSelect(MainWindowTester::probeAt({ 90, 90 }), true, true);
-        QVERIFY(!t.traceItem());
-        QCOMPARE(t.anchorPoint(), QPoint(-100, -100));
-        QCOMPARE(t.tracePath(), confirmed);
-        QVERIFY(t.selectionItem());
-        QCOMPARE(t.undoStack().count(), 1);
-
-        // Moves do nothing now, and a second right press changes nothing.
-        t.smartSelect(MainWindowTester::probeAt({ 50, 50 }), false);
-        t.smartSelect(MainWindowTester::probeAt({ 50, 50 }), true, true);
-        QVERIFY(!t.traceItem());
-        QCOMPARE(t.tracePath(), confirmed);
-    }
-
-    void pressOutsideTheSceneStartsAtTheCornerAndNeverCloses()
-    {
-        MainWindow window;
-        MainWindowTester t(window);
-        t.open(flat);
-        t.edgeMap()[1 + 1 * 200] = 700;
-        t.smartSelect(QRect(), true);
-        QCOMPARE(t.anchorPoint(), QPoint(0, 0));
-        QCOMPARE(t.traceStart(), QPoint(0, 0));
-
-        t.smartSelect(MainWindowTester::probeAt({ 60, 0 }), true);
-        t.smartSelect(QRect(), false);
-        QVERIFY(!t.closeMarkerItem());
-        t.smartSelect(QRect(), true);
-        QCOMPARE(t.anchorPoint(), QPoint(0, 0));
-        QVERIFY(!t.tracePath().isEmpty());
-        QVERIFY(t.selectionPath().isEmpty());
+        press({ 20, 20 });
+        press({ 90, 20 });
+        move({ 90, 90 });
+        const QPainterPath confirmed = t->tracePath();
+        press({ 90, 90 }, true);
+        QVERIFY(!t->traceItem() && t->selectionItem());
+        QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
+        QCOMPARE(t->tracePath(), confirmed);
+        move({ 50, 50 });
+        QVERIFY(!t->traceItem());
     }
 };
 
