@@ -226,8 +226,9 @@ int main(int argc, char **argv)
     };
     const Size sizes[] = {{"1 MP", 1224, 816, 7}, {"12 MP", 4240, 2832, 3}, {"24 MP", 6000, 4000, 3}};
     double literalPerPixel = 0;
-    std::printf("%-6s %9s %9s %10s %9s %9s %9s %8s %8s %8s %8s\n", "size", "ours 1t", "ours 2t",
-                "literal", "cv 1t", "cv 2t", "lit/1t", "1t/cv1", "2t/cv2", "B/px 1t", "B/px 2t");
+    std::printf("%-6s %9s %9s %10s %9s %9s %9s %8s %8s %8s %8s %5s\n", "size", "ours 1t", "ours 2t",
+                "literal", "cv 1t", "cv 2t", "lit/1t", "1t/cv1", "2t/cv2", "B/px 1t", "B/px 2t",
+                "same");
     for (const Size &size : sizes) {
         const QImage picture = photoLikePicture(size.width, size.height);
         const double pixels = double(size.width) * size.height;
@@ -235,9 +236,14 @@ int main(int argc, char **argv)
         const double two = medianMs(size.runs, [&] { findEdges(picture, {}, 2); });
         double literal = 0;
         const bool extrapolated = literalPerPixel > 0 && !literalEverywhere;
+        const char *same = "-";
         if (!extrapolated) {
-            literal = medianMs(1, [&] { literalEdges(picture); });
+            QList<quint16> reference;
+            literal = medianMs(1, [&] { reference = literalEdges(picture); });
             literalPerPixel = literal / pixels;
+            same = reference == findEdges(picture, {}, 1) && reference == findEdges(picture, {}, 2)
+                ? "yes"
+                : "NO";
         } else {
             literal = literalPerPixel * pixels; // extrapolated from the smallest size
         }
@@ -251,12 +257,13 @@ int main(int argc, char **argv)
 #endif
         const double memOne = extraBytesPerPixel(picture, 1);
         const double memTwo = extraBytesPerPixel(picture, 2);
-        std::printf("%-6s %7.1fms %7.1fms %7.0fms%s %7.1fms %7.1fms %8.0fx %8.2f %8.2f %8.2f %8.2f\n",
+        std::printf("%-6s %7.1fms %7.1fms %7.0fms%s %7.1fms %7.1fms %8.0fx %8.2f %8.2f %8.2f %8.2f %5s\n",
                     size.name, one, two, literal, extrapolated ? "*" : " ",
                     cvOne, cvTwo, literal / one, cvOne > 0 ? one / cvOne : 0.0, cvTwo > 0 ? two / cvTwo : 0.0,
-                    memOne, memTwo);
+                    memOne, memTwo, same);
         std::fflush(stdout);
     }
-    std::printf("* extrapolated per pixel from 1 MP. B/px: peak scratch bytes per pixel beyond picture and edge map.\n");
+    std::printf("* extrapolated per pixel from 1 MP. B/px: peak scratch bytes per pixel beyond picture and edge map.\n"
+                "same: 1 and 2 threads give exactly the literal version's edges.\n");
     return 0;
 }

@@ -1,97 +1,57 @@
 #include "blurkernel.h"
 
+#include "blurvectors.h"
 #include "gaussianblur.h"
 
+#include <algorithm>
 #include <cmath>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include <cstring>
 
 namespace {
 
+inline bool isColourByte(int i, int step)
+{
+    return step == 1 || (i & 3) != 3;
+}
+
 #ifdef __SSE2__
-// Bytes 0..2 of every pixel: the colour channels the passes may write.
-const __m128i kColourBytes = _mm_set1_epi32(0x00FFFFFF);
-
-inline __m128i load8(const uchar *p)
-{
-    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)),
-                             _mm_setzero_si128());
-}
-
-// Writes the colour bytes of eight 16-bit results (low 8 bits each) over out, keeping alpha.
-inline void storeColour8(uchar *out, __m128i values)
-{
-    const __m128i bytes = _mm_packus_epi16(_mm_and_si128(values, _mm_set1_epi16(0xFF)),
-                                           _mm_setzero_si128());
-    const __m128i old = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(out));
-    const __m128i merged = _mm_or_si128(_mm_and_si128(bytes, kColourBytes),
-                                        _mm_andnot_si128(kColourBytes, old));
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), merged);
-}
-
-struct Doubles8 {
-    __m128d d[4];
+// What blurblocks.h needs of a fixed-point sum: weights times 2^23 in 11 high and 12 low
+// bits, the margin of doubt, the sum of all-255 samples and its result.
+struct HorizontalFixed {
+    const qint16 *high;
+    const qint16 *low;
+    int margin;
+    int full;
+    uchar fullResult;
 };
-
-inline Doubles8 toDoubles(__m128i u16)
-{
-    const __m128i lo = _mm_unpacklo_epi16(u16, _mm_setzero_si128());
-    const __m128i hi = _mm_unpackhi_epi16(u16, _mm_setzero_si128());
-    return {{_mm_cvtepi32_pd(lo), _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, 0xEE)),
-             _mm_cvtepi32_pd(hi), _mm_cvtepi32_pd(_mm_shuffle_epi32(hi, 0xEE))}};
-}
 #endif
-
-#ifdef __SSE2__
-// Sixteen bytes per step for the two kernel sizes the program uses, taps unrolled and the
-// multipliers held in registers. Returns the first byte left for the caller.
-template<int H>
-int verticalIntegerBlocks(const uchar *const *rows, uchar *out, int i, int to, const quint16 *m,
-                          const int *shift)
-{
-    __m128i multiplier[H + 1];
-    __m128i count[H + 1];
-    for (int k = 0; k <= H; ++k) {
-        multiplier[k] = _mm_set1_epi16(short(m[k]));
-        count[k] = _mm_cvtsi32_si128(shift[k]);
-    }
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i lowByte = _mm_set1_epi16(0xFF);
-    const auto load16 = [](const uchar *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
-    for (; i + 16 <= to; i += 16) {
-        const __m128i centre = load16(rows[H] + i);
-        __m128i lo = _mm_srl_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(centre, zero), multiplier[H]), count[H]);
-        __m128i hi = _mm_srl_epi16(_mm_mulhi_epu16(_mm_unpackhi_epi8(centre, zero), multiplier[H]), count[H]);
-        for (int d = 1; d <= H; ++d) {
-            const __m128i above = load16(rows[H - d] + i);
-            const __m128i below = load16(rows[H + d] + i);
-            const __m128i sumLo = _mm_add_epi16(_mm_unpacklo_epi8(above, zero), _mm_unpacklo_epi8(below, zero));
-            const __m128i sumHi = _mm_add_epi16(_mm_unpackhi_epi8(above, zero), _mm_unpackhi_epi8(below, zero));
-            lo = _mm_add_epi16(lo, _mm_srl_epi16(_mm_mulhi_epu16(sumLo, multiplier[H - d]), count[H - d]));
-            hi = _mm_add_epi16(hi, _mm_srl_epi16(_mm_mulhi_epu16(sumHi, multiplier[H - d]), count[H - d]));
-        }
-        const __m128i bytes = _mm_packus_epi16(_mm_and_si128(lo, lowByte), _mm_and_si128(hi, lowByte));
-        const __m128i old = load16(out + i);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i),
-                         _mm_or_si128(_mm_and_si128(bytes, kColourBytes), _mm_andnot_si128(kColourBytes, old)));
-    }
-    return i;
-}
-#endif
-
-inline bool isColourByte(int i)
-{
-    return (i & 3) != 3;
-}
 
 } // namespace
 
-BlurKernel::BlurKernel(int n, double sigma)
+#ifdef __SSE2__
+namespace sse2 {
+#include "blurblocks.h"
+} // namespace sse2
+#endif
+
+#ifdef VELMORA_WIDE_VECTORS
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+#include "blurblocks.h"
+} // namespace avx2
+#pragma GCC pop_options
+#endif
+
+BlurKernel::BlurKernel(int n, double sigma, bool wideVectors)
     : m_half(n / 2)
     , m_weights(gaussianKernel(n, sigma))
 {
+#ifdef VELMORA_WIDE_VECTORS
+    m_wide = wideVectors && processorHasAvx2();
+#else
+    Q_UNUSED(wideVectors);
+#endif
     m_integerVertical = proveIntegerVertical();
     prepareIntegerHorizontal();
 }
@@ -162,6 +122,8 @@ void BlurKernel::prepareIntegerHorizontal()
             return;
         const double scaled = std::ldexp(w, kFraction);
         const qint64 fixed = std::llround(scaled);
+        if (k <= h && fixed < 1)
+            return; // every sample must count for the all-0 and all-255 shortcuts
         const int inputs = k == 0 ? 255 : 510;
         bound += inputs * std::abs(double(fixed) - scaled);
         largest += inputs * fixed;
@@ -171,6 +133,7 @@ void BlurKernel::prepareIntegerHorizontal()
     if (largest >= (qint64(1) << 31) - 4096)
         return;
     m_fixedMargin = int(std::ceil(bound)) + 2;
+    m_fixedFull = int(largest);
     // Flat stretches are where sums land next to integers (v * sum of weights is v give or
     // take an ulp), and they are common; their exact results only depend on v.
     const double *w = m_weights.data();
@@ -184,140 +147,131 @@ void BlurKernel::prepareIntegerHorizontal()
 }
 
 #ifdef __SSE2__
-template<int H>
-int BlurKernel::horizontalIntegerBlocks(const uchar *in, uchar *out, int i, int end) const
+// Uniform stretches (blown highlights, flat graphics, the inside of a mask) put every sum
+// next to an integer, but there the result only depends on the value.
+template<int Step>
+void BlurKernel::resolveNear(const uchar *in, uchar *out, int i, int nearLanes) const
 {
-    const auto pairOf = [](const qint16 *w, int first) {
-        return _mm_set1_epi32(int(quint32(quint16(w[first])) | quint32(quint16(w[first + 1])) << 16));
-    };
-    const __m128i high01 = pairOf(m_fixedHigh, 0);
-    const __m128i high23 = pairOf(m_fixedHigh, 2);
-    const __m128i low01 = pairOf(m_fixedLow, 0);
-    const __m128i low23 = pairOf(m_fixedLow, 2);
-    const __m128i fraction = _mm_set1_epi32((1 << 23) - 1);
-    const __m128i margin = _mm_set1_epi32(m_fixedMargin);
-    const __m128i window = _mm_set1_epi32(2 * m_fixedMargin);
-    // 16-bit lanes 3 and 7 are alpha, whose sums are never stored.
-    const __m128i colourLanes = _mm_set_epi16(0, -1, -1, -1, 0, -1, -1, -1);
-    const __m128i zero = _mm_setzero_si128();
-    const auto fixedSum = [&](__m128i centreAndFirst, __m128i secondAndThird) {
-        const __m128i high = _mm_add_epi32(_mm_madd_epi16(centreAndFirst, high01),
-                                           _mm_madd_epi16(secondAndThird, high23));
-        const __m128i low = _mm_add_epi32(_mm_madd_epi16(centreAndFirst, low01),
-                                          _mm_madd_epi16(secondAndThird, low23));
-        return _mm_add_epi32(_mm_slli_epi32(high, 12), low);
-    };
-    for (; i + 8 <= end; i += 8) {
-        const auto pairAt = [&](int d) {
-            return d <= H ? _mm_add_epi16(load8(in + i - 4 * d), load8(in + i + 4 * d)) : zero;
-        };
-        const __m128i pair[4] = {load8(in + i), pairAt(1), pairAt(2), pairAt(3)};
-        const __m128i lo = fixedSum(_mm_unpacklo_epi16(pair[0], pair[1]), _mm_unpacklo_epi16(pair[2], pair[3]));
-        const __m128i hi = fixedSum(_mm_unpackhi_epi16(pair[0], pair[1]), _mm_unpackhi_epi16(pair[2], pair[3]));
-        const __m128i nearLo = _mm_cmplt_epi32(_mm_and_si128(_mm_add_epi32(lo, margin), fraction), window);
-        const __m128i nearHi = _mm_cmplt_epi32(_mm_and_si128(_mm_add_epi32(hi, margin), fraction), window);
-        storeColour8(out + i, _mm_packs_epi32(_mm_srli_epi32(lo, 23), _mm_srli_epi32(hi, 23)));
-        const int near = _mm_movemask_epi8(_mm_and_si128(_mm_packs_epi32(nearLo, nearHi), colourLanes));
-        if (near) {
-            const __m128i twice = _mm_add_epi16(pair[0], pair[0]);
-            __m128i flat = _mm_set1_epi16(-1);
-            for (int d = 1; d <= H; ++d)
-                flat = _mm_and_si128(flat, _mm_cmpeq_epi16(pair[d], twice));
-            const int flatLanes = _mm_movemask_epi8(flat);
-            for (int j = 0; j < 8; ++j) {
-                const int bit = 1 << (2 * j);
-                if (near & bit)
-                    out[i + j] = flatLanes & bit ? m_flat[in[i + j]] : horizontalAt(in, i + j);
-            }
+    const int h = m_half;
+    const uchar *first = in + i - Step * h;
+    const int span = 16 + 2 * Step * h;
+    bool uniform = true;
+    for (int k = Step; k < span && uniform; k += Step)
+        uniform = first[k] == first[0] && (Step == 1 || (first[k + 1] == first[1] && first[k + 2] == first[2]));
+    if (uniform) {
+        for (int k = 0; k < 16; k += Step) {
+            for (int c = 0; c < std::min(Step, 3); ++c)
+                out[i + k + c] = m_flat[first[c]];
         }
+        return;
     }
-    return i;
+    for (int j = 0; j < 16; ++j) {
+        if (nearLanes & (1 << j))
+            out[i + j] = horizontalAt(in, i + j, Step);
+    }
 }
 #endif
 
 void BlurKernel::horizontal(const uchar *in, uchar *out, int width) const
 {
+    horizontalBytes(in, out, width, 4);
+}
+
+void BlurKernel::horizontalPlane(const uchar *in, uchar *out, int width) const
+{
+    horizontalBytes(in, out, width, 1);
+}
+
+void BlurKernel::horizontalBytes(const uchar *in, uchar *out, int width, int step) const
+{
     const int h = m_half;
     if (width <= 2 * h)
         return;
-    const int end = 4 * (width - h);
-    int i = 4 * h;
+    const int end = step * (width - h);
+    int i = step * h;
 #ifdef __SSE2__
-    if (m_integerHorizontal && h == 3)
-        i = horizontalIntegerBlocks<3>(in, out, i, end);
-    else if (m_integerHorizontal && h == 2)
-        i = horizontalIntegerBlocks<2>(in, out, i, end);
+    if (m_integerHorizontal) {
+        const HorizontalFixed fixed{m_fixedHigh, m_fixedLow, m_fixedMargin, m_fixedFull, m_flat[255]};
+        const auto resolve = [&](int at, int lanes) {
+            if (step == 4)
+                resolveNear<4>(in, out, at, lanes);
+            else
+                resolveNear<1>(in, out, at, lanes);
+        };
+        const auto blocks = [&](auto loop3x4, auto loop2x4, auto loop3x1, auto loop2x1) {
+            if (step == 4)
+                i = h == 3 ? loop3x4(fixed, in, out, i, end, resolve) : loop2x4(fixed, in, out, i, end, resolve);
+            else
+                i = h == 3 ? loop3x1(fixed, in, out, i, end, resolve) : loop2x1(fixed, in, out, i, end, resolve);
+        };
+#ifdef VELMORA_WIDE_VECTORS
+        if (m_wide)
+            blocks(avx2::horizontalBlocks<3, 4, decltype(resolve)>, avx2::horizontalBlocks<2, 4, decltype(resolve)>,
+                   avx2::horizontalBlocks<3, 1, decltype(resolve)>, avx2::horizontalBlocks<2, 1, decltype(resolve)>);
 #endif
-    horizontalExact(in, out, i, end);
+        blocks(sse2::horizontalBlocks<3, 4, decltype(resolve)>, sse2::horizontalBlocks<2, 4, decltype(resolve)>,
+               sse2::horizontalBlocks<3, 1, decltype(resolve)>, sse2::horizontalBlocks<2, 1, decltype(resolve)>);
+    }
+#endif
+    horizontalExact(in, out, i, end, step);
 }
 
-uchar BlurKernel::horizontalAt(const uchar *in, int i) const
+uchar BlurKernel::horizontalAt(const uchar *in, int i, int step) const
 {
     const int h = m_half;
     const int centre = in[i];
     bool flat = true;
     for (int d = 1; d <= h && flat; ++d)
-        flat = in[i - 4 * d] + in[i + 4 * d] == 2 * centre;
+        flat = in[i - step * d] + in[i + step * d] == 2 * centre;
     if (flat)
         return m_flat[centre];
     const double *w = m_weights.data();
     double acc = centre * w[h];
     for (int d = 1; d <= h; ++d)
-        acc += (in[i - 4 * d] + in[i + 4 * d]) * w[h - d];
+        acc += (in[i - step * d] + in[i + step * d]) * w[h - d];
     return uchar(int(acc));
 }
 
-void BlurKernel::horizontalExact(const uchar *in, uchar *out, int from, int to) const
-{
-    const int h = m_half;
-    const double *w = m_weights.data();
-    int i = from;
-#ifdef __SSE2__
-    // Eight bytes (two pixels) per step, alpha computed and then discarded; the same double
-    // products and sums as the scalar loop, in the same order, so the same truncations.
-    for (; i + 8 <= to; i += 8) {
-        Doubles8 acc = toDoubles(load8(in + i));
-        const __m128d centre = _mm_set1_pd(w[h]);
-        for (__m128d &a : acc.d)
-            a = _mm_mul_pd(a, centre);
-        for (int d = 1; d <= h; ++d) {
-            const Doubles8 pair = toDoubles(_mm_add_epi16(load8(in + i - 4 * d), load8(in + i + 4 * d)));
-            const __m128d weight = _mm_set1_pd(w[h - d]);
-            for (int q = 0; q < 4; ++q)
-                acc.d[q] = _mm_add_pd(acc.d[q], _mm_mul_pd(pair.d[q], weight));
-        }
-        const __m128i lo = _mm_unpacklo_epi64(_mm_cvttpd_epi32(acc.d[0]), _mm_cvttpd_epi32(acc.d[1]));
-        const __m128i hi = _mm_unpacklo_epi64(_mm_cvttpd_epi32(acc.d[2]), _mm_cvttpd_epi32(acc.d[3]));
-        storeColour8(out + i, _mm_packs_epi32(lo, hi));
-    }
-#endif
-    for (; i < to; ++i) {
-        if (!isColourByte(i))
-            continue;
-        double acc = in[i] * w[h];
-        for (int d = 1; d <= h; ++d)
-            acc += (in[i - 4 * d] + in[i + 4 * d]) * w[h - d];
-        out[i] = uchar(int(acc));
-    }
-
-}
-
-void BlurKernel::vertical(const uchar *const *rows, uchar *out, int width) const
-{
-    if (width <= 2 * m_half)
-        return;
-    if (m_integerVertical)
-        verticalInteger(rows, out, 4 * m_half, 4 * (width - m_half));
-    else
-        verticalExact(rows, out, 4 * m_half, 4 * (width - m_half));
-}
-
-void BlurKernel::verticalExact(const uchar *const *rows, uchar *out, int from, int to) const
+void BlurKernel::horizontalExact(const uchar *in, uchar *out, int from, int to, int step) const
 {
     const int h = m_half;
     const double *w = m_weights.data();
     for (int i = from; i < to; ++i) {
-        if (!isColourByte(i))
+        if (!isColourByte(i, step))
+            continue;
+        double acc = in[i] * w[h];
+        for (int d = 1; d <= h; ++d)
+            acc += (in[i - step * d] + in[i + step * d]) * w[h - d];
+        out[i] = uchar(int(acc));
+    }
+}
+
+void BlurKernel::vertical(const uchar *const *rows, uchar *out, int width) const
+{
+    verticalBytes(rows, out, width, 4);
+}
+
+void BlurKernel::verticalPlane(const uchar *const *rows, uchar *out, int width) const
+{
+    verticalBytes(rows, out, width, 1);
+}
+
+void BlurKernel::verticalBytes(const uchar *const *rows, uchar *out, int width, int step) const
+{
+    if (width <= 2 * m_half)
+        return;
+    if (m_integerVertical)
+        verticalInteger(rows, out, step * m_half, step * (width - m_half), step);
+    else
+        verticalExact(rows, out, step * m_half, step * (width - m_half), step);
+}
+
+void BlurKernel::verticalExact(const uchar *const *rows, uchar *out, int from, int to, int step) const
+{
+    const int h = m_half;
+    const double *w = m_weights.data();
+    for (int i = from; i < to; ++i) {
+        if (!isColourByte(i, step))
             continue;
         uchar v = uchar(int(rows[h][i] * w[h]));
         for (int d = 1; d <= h; ++d)
@@ -326,30 +280,26 @@ void BlurKernel::verticalExact(const uchar *const *rows, uchar *out, int from, i
     }
 }
 
-void BlurKernel::verticalInteger(const uchar *const *rows, uchar *out, int from, int to) const
+void BlurKernel::verticalInteger(const uchar *const *rows, uchar *out, int from, int to, int step) const
 {
     const int h = m_half;
     const quint16 *m = m_multiplier.data();
     const int *shift = m_shift.data();
     int i = from;
+#ifdef VELMORA_WIDE_VECTORS
+    if (m_wide && h == 3)
+        i = avx2::verticalBlocks<3>(rows, out, i, to, m, shift, step == 4);
+    else if (m_wide && h == 2)
+        i = avx2::verticalBlocks<2>(rows, out, i, to, m, shift, step == 4);
+#endif
 #ifdef __SSE2__
     if (h == 3)
-        i = verticalIntegerBlocks<3>(rows, out, i, to, m, shift);
+        i = sse2::verticalBlocks<3>(rows, out, i, to, m, shift, step == 4);
     else if (h == 2)
-        i = verticalIntegerBlocks<2>(rows, out, i, to, m, shift);
-    for (; i + 8 <= to; i += 8) {
-        __m128i acc = _mm_srl_epi16(_mm_mulhi_epu16(load8(rows[h] + i), _mm_set1_epi16(short(m[h]))),
-                                    _mm_cvtsi32_si128(shift[h]));
-        for (int d = 1; d <= h; ++d) {
-            const __m128i sum = _mm_add_epi16(load8(rows[h - d] + i), load8(rows[h + d] + i));
-            acc = _mm_add_epi16(acc, _mm_srl_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(short(m[h - d]))),
-                                                   _mm_cvtsi32_si128(shift[h - d])));
-        }
-        storeColour8(out + i, acc);
-    }
+        i = sse2::verticalBlocks<2>(rows, out, i, to, m, shift, step == 4);
 #endif
     for (; i < to; ++i) {
-        if (!isColourByte(i))
+        if (!isColourByte(i, step))
             continue;
         unsigned v = (rows[h][i] * unsigned(m[h])) >> (16 + shift[h]);
         for (int d = 1; d <= h; ++d)

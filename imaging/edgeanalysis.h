@@ -16,7 +16,9 @@ LabColor labFromRgb(QRgb value);
 
 // Gives exactly labFromRgb's results, several times faster: the linearised channels and
 // their products with the matrix coefficients depend on one byte each, so they come from
-// tables holding the very same doubles. Build once, then share read-only between threads.
+// tables holding the very same doubles, and the cube roots come from a few Halley steps,
+// with pow only for the rare colours whose components fall too close to a whole number to
+// truncate safely. Build once, then share read-only between threads.
 class LabConverter
 {
 public:
@@ -33,7 +35,7 @@ private:
 // three-pixel frame, which the blur does not reach, holds the picture itself.
 // Element x + y * W; the outermost rows and columns are 0; pictures of width or height 2 or
 // less give all zeros. Works in bands of rows, O(W * H) time, O(W) scratch per thread plus a
-// colour cache of at most 1.5 MB per thread.
+// colour cache of at most 1 MB per thread.
 // progress receives the bar values 0..99 in order, on the calling thread.
 // threads: 0 uses every core; the result does not depend on it.
 QList<quint16> findEdges(const QImage &picture, const std::function<void(int)> &progress = {},

@@ -22,9 +22,9 @@ std::vector<double> gaussianKernel(int n, double sigma)
 
 void gaussianBlur(const QImage &src, QImage &dst, int n, double sigma)
 {
-    if (src.depth() != 32 || dst.depth() != 32 || dst.size() != src.size()
-        || dst.bytesPerLine() != src.bytesPerLine()) {
-        qWarning("gaussianBlur: source and target must be 32-bit pictures of the same size");
+    if ((src.depth() != 32 && src.depth() != 8) || dst.depth() != src.depth()
+        || dst.size() != src.size() || dst.bytesPerLine() != src.bytesPerLine()) {
+        qWarning("gaussianBlur: source and target must be 32-bit or 8-bit pictures of the same size");
         return;
     }
     if (n < 1 || !(sigma > 0.0) || !std::isfinite(sigma)) {
@@ -46,13 +46,23 @@ void gaussianBlur(const QImage &src, QImage &dst, int n, double sigma)
     const auto slot = [&](int y) { return ring.data() + size_t(y % window) * stride; };
     std::vector<const uchar *> rows(window);
 
+    const bool plane = src.depth() == 8;
+    const auto horizontal = [&](int y) {
+        if (plane)
+            kernel.horizontalPlane(src.constScanLine(y), slot(y), width);
+        else
+            kernel.horizontal(src.constScanLine(y), slot(y), width);
+    };
     uchar *target = dst.bits();
     for (int y = 0; y < 2 * half; ++y)
-        kernel.horizontal(src.constScanLine(y), slot(y), width);
+        horizontal(y);
     for (int y = half; y < height - half; ++y) {
-        kernel.horizontal(src.constScanLine(y + half), slot(y + half), width);
+        horizontal(y + half);
         for (int r = 0; r < window; ++r)
             rows[r] = slot(y - half + r);
-        kernel.vertical(rows.data(), target + y * stride, width);
+        if (plane)
+            kernel.verticalPlane(rows.data(), target + y * stride, width);
+        else
+            kernel.vertical(rows.data(), target + y * stride, width);
     }
 }

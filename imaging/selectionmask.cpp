@@ -12,11 +12,13 @@ constexpr double kEdgeSigma = 1.4;
 // Half the kernel: the blur leaves this many rows and columns on each side unwritten.
 constexpr int kFrame = kEdgeTaps / 2;
 
-// Black on exactly the pixels the aliased rasteriser puts inside path, white elsewhere.
+// Black (0) on exactly the pixels the aliased rasteriser puts inside path, white (255)
+// elsewhere. One byte per pixel: the clip is rasterised the same whatever the format, and
+// a mask's three channels would only ever be equal.
 QImage paintMask(const QSize &size, const QPainterPath &path)
 {
-    QImage mask(size, QImage::Format_ARGB32);
-    mask.fill(0xFFFFFFFFu);
+    QImage mask(size, QImage::Format_Grayscale8);
+    mask.fill(255);
     QPainter painter(&mask);
     // Aliased: the outline must be hard here, the blur is what softens it.
     painter.setRenderHints(painter.renderHints(), false);
@@ -53,9 +55,9 @@ void applySelectionMask(QImage &picture, const QPainterPath &path)
     }
 
     const QImage mask = paintMask(picture.size(), path);
-    // The blur overwrites the colour bytes of the interior and the frame is white whatever
-    // was there, and only red is read back: the target needs no copy of the picture.
-    QImage blurred(picture.size(), QImage::Format_ARGB32);
+    // The blur overwrites the interior and the frame is white whatever was there: the
+    // target needs no copy of the picture.
+    QImage blurred(picture.size(), QImage::Format_Grayscale8);
     gaussianBlur(mask, blurred, kEdgeTaps, kEdgeSigma);
 
     for (int y = 0; y < height; ++y) {
@@ -71,6 +73,6 @@ void applySelectionMask(QImage &picture, const QPainterPath &path)
             out[4 * (width - 1 - x) + 3] = 0;
         }
         for (int x = kFrame; x < width - kFrame; ++x)
-            out[4 * x + 3] = uchar(255 - soft[4 * x + 2]);
+            out[4 * x + 3] = uchar(255 - soft[x]);
     }
 }
