@@ -2,6 +2,7 @@
 // and shows where each picture's time goes: load, edges, trace, mask, save.
 // Usage: bench_cut [pictures] [png|jpg]   (default 10 png; medians are printed)
 
+#include "median.h"
 #include "cutbatch.h"
 #include "cutoptions.h"
 #include "outlineevent.h"
@@ -63,13 +64,6 @@ QList<OutlineEvent> rimOutline()
     }
     events.append({ OutlineEvent::Close, QPoint(), 0 });
     return events;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // literal algorithm (sets and ordered maps, one pixel at a time) and, when available, the
 // same work done with OpenCV. Prints medians, ratios and the extra peak memory.
 
+#include "median.h"
 #include "edgeanalysis.h"
 #include "gaussianblur.h"
 
@@ -160,19 +161,6 @@ cv::Mat openCvEdges(const QImage &image)
 }
 #endif
 
-template<typename Work>
-double medianMs(int runs, Work work)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 // Heap bytes held through operator new (the analysis's scratch rows and colour caches;
 // the edge map itself is a QList and not counted), current and highest since reset.

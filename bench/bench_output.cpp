@@ -1,6 +1,7 @@
 // Times the output path on a 24-megapixel photo: masking, preview, composition and writing.
 // Usage: bench_output [runs]   (default 5; medians are printed)
 
+#include "median.h"
 #include "composite.h"
 #include "gaussianblur.h"
 #include "picturefile.h"
@@ -113,18 +114,6 @@ QImage previewPlainly(
     return canvas;
 }
 
-double medianMs(int runs, const std::function<void()> &work)
-{
-    std::vector<double> times;
-    for (int run = 0; run < runs; ++run) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.push_back(timer.nsecsElapsed() / 1e6);
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
 
 void report(const char *name, double ms, const QString &note = {})
 {

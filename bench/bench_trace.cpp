@@ -1,5 +1,6 @@
 // Times one live-stretch update (walk plus painter path) over a long stretch on a 24 MP
 // picture, the worst a pointer move asks for. Run by hand: bench_trace [runs]
+#include "median.h"
 #include "tracing.h"
 
 #include <QElapsedTimer>
@@ -43,12 +44,6 @@ QList<quint16> photoLikeEdges(const QSize &size, quint32 seed)
         out += size.width();
     }
     return map;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace

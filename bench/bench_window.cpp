@@ -5,6 +5,7 @@
 //        bench_window open W H    (one Open of a W x H JPEG; prints seconds and peak memory)
 //        bench_window move RUNS   (pointer moves over 6000 x 4000)
 
+#include "median.h"
 #include "../tests/mainwindowtester.h"
 #include "edgeanalysis.h"
 #include "zelgraphicsview.h"
@@ -50,12 +51,6 @@ void sendMouse(QWidget *to, QEvent::Type type, QPoint at, Qt::MouseButton button
     QMouseEvent event(type, at, to->mapToGlobal(at), button,
                       type == QEvent::MouseButtonPress ? button : Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(to, &event);
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 double peakMegabytes()
