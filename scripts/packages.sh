@@ -13,4 +13,5 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-BUILD_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev cmake ninja-build g++)
+BUILD_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev cmake ninja-build g++
+    fonts-dejavu-core)
