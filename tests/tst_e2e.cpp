@@ -12,66 +12,27 @@ namespace
 const QString kShotFolder = QStringLiteral(VELMORA_BUILD_DIR "/tests/e2e-shots/");
 const QColor kCustomBackground(0x3c, 0x9a, 0x5a);
 
-struct Photo {
-    QImage picture;
-    QPainterPath outline;
-};
-
-// A shaded tin or ball in front of a wall and a wooden floor, with sensor noise. No colour in
-// it is near grey or white, which is how it is told apart from the window around it.
-Photo makePhoto(QSize size, bool tin)
+// A shaded object with this outline, lit from the upper left, in front of a wall and a floor,
+// with sensor noise. No colour in it is near grey or white, which tells it from the window.
+QImage makePhoto(QSize size, const QPainterPath &outline)
 {
-    const double w = size.width(), h = size.height();
-    Photo photo { QImage(size, QImage::Format_RGB32), {} };
-    if (tin)
-        photo.outline.addRoundedRect(0.28 * w, 0.2 * h, 0.44 * w, 0.6 * h, 0.07 * h, 0.07 * h);
-    else
-        photo.outline.addEllipse(QPointF(0.5 * w, 0.47 * h), 0.3 * h, 0.3 * h);
-    QPainter painter(&photo.picture);
+    QImage photo(size, QImage::Format_RGB32);
+    QPainter painter(&photo);
     painter.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient room(0, 0, 0, h);
-    room.setStops({ { 0, QColor(80, 98, 132) }, { 0.68, QColor(118, 134, 160) },
-        { 0.681, QColor(112, 86, 60) }, { 1, QColor(160, 124, 84) } });
-    painter.fillRect(photo.picture.rect(), room);
-    painter.setPen(QPen(QColor(40, 25, 10, 40), std::max(1.0, h / 400)));
-    for (double y = 0.72 * h; y < h; y += 0.05 * h) // floorboards
-        painter.drawLine(QLineF(0, y, w, y));
-    // The tin is a cylinder lit from the front, the ball is lit from the upper left.
-    QGradient shade = tin ? QGradient(QLinearGradient(0, 0, 1, 0))
-                          : QGradient(QRadialGradient(0.5, 0.5, 0.5, 0.36, 0.32));
-    const QColor dark(124, 20, 30), light(228, 100, 80);
-    shade.setStops(tin
-            ? QGradientStops { { 0, dark }, { 0.45, light }, { 1, dark } }
-            : QGradientStops { { 0, light }, { 0.55, QColor(190, 44, 42) }, { 1, dark } });
+    QLinearGradient room(0, 0, 0, size.height());
+    room.setStops({ { 0, 0x506284 }, { 0.68, 0x7686a0 }, { 0.681, 0x70563c }, { 1, 0xa07c54 } });
+    painter.fillRect(photo.rect(), room);
+    QRadialGradient shade(0.5, 0.5, 0.5, 0.36, 0.32);
     shade.setCoordinateMode(QGradient::ObjectBoundingMode);
-    painter.fillPath(photo.outline, shade);
+    shade.setStops({ { 0, 0xe46450 }, { 0.55, 0xbe2c2a }, { 1, 0x7c141e } });
+    painter.fillPath(outline, shade);
     painter.end();
-    quint32 state = 0x9e3779b9u; // the same noise in every run
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(photo.picture.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            state = state * 1664525u + 1013904223u;
-            auto grain = [&](int v) { return std::clamp(v + int(state >> 24) % 11 - 5, 0, 235); };
-            line[x] = qRgb(grain(qRed(line[x])), grain(qGreen(line[x])), grain(qBlue(line[x])));
-        }
-    }
+    // The same grain in every run and on every channel, which all stay within 15 to 233.
+    QRandomGenerator random(7);
+    auto *pixel = reinterpret_cast<QRgb *>(photo.bits());
+    for (qsizetype i = 0; i < qsizetype(size.width()) * size.height(); ++i)
+        pixel[i] += quint32(int(random.bounded(11)) - 5) * 0x010101u;
     return photo;
-}
-
-// Points evenly spaced along the outline, from the middle of its top, where it runs straight
-// and sharp: a first click there snaps onto the outline itself. As fractions of `size`.
-QList<QPointF> pointsAlong(const QPainterPath &outline, QSizeF size, int count)
-{
-    const QPointF topMiddle(outline.boundingRect().center().x(), outline.boundingRect().top());
-    auto away = [&](double t) { return QLineF(outline.pointAtPercent(t), topMiddle).length(); };
-    double start = 0;
-    for (double t = 0; t < 1; t += 1.0 / 4096)
-        start = away(t) < away(start) ? t : start;
-    QList<QPointF> points;
-    for (int i = 0; i < count; ++i)
-        points.append(QTransform::fromScale(1 / size.width(), 1 / size.height())
-                          .map(outline.pointAtPercent(std::fmod(start + double(i) / count, 1.0))));
-    return points;
 }
 
 int chroma(QRgb c)
@@ -85,13 +46,12 @@ int distance(QRgb a, QRgb b)
         + std::abs(qBlue(a) - qBlue(b));
 }
 
-int countNear(const QImage &screen, QPoint centre, int radius, bool (*wanted)(QRgb))
+// Wanted pixels at most r across and down from centre; the screen's RGB32 has no padding.
+int countNear(const QImage &screen, QPoint centre, int r, bool (*wanted)(QRgb))
 {
-    int n = 0;
-    for (int y = centre.y() - radius; y <= centre.y() + radius; ++y)
-        for (int x = centre.x() - radius; x <= centre.x() + radius; ++x)
-            n += screen.valid(x, y) && wanted(screen.pixel(x, y));
-    return n;
+    const QImage patch = screen.copy(QRect(centre, centre) + QMargins(r, r, r, r));
+    const auto *pixels = reinterpret_cast<const QRgb *>(patch.constBits());
+    return int(std::count_if(pixels, pixels + patch.width() * patch.height(), wanted));
 }
 
 // The picture's rectangle on screen: from a point inside it out to where two pixels in a row
@@ -112,34 +72,33 @@ QRect findPicture(const QImage &screen, QPoint inside)
 // Centres of the toolbar's buttons, left to right, before a picture is open: the wide runs of
 // drawn columns in the last band of drawn rows above the view, which is then all white. The
 // toolbar ends well before the window does, so its right end shows the background.
-QList<QPoint> findToolButtons(const QImage &screen, const QRect &window)
+QList<QPoint> findButtons(const QImage &screen, const QRect &window)
 {
     QPoint view = window.center();
     while (distance(screen.pixel(view - QPoint(0, 1)), qRgb(255, 255, 255)) < 12)
         view.ry()--;
-    auto ink = [&](int x, int y) {
-        return distance(screen.pixel(x, y), screen.pixel(window.right() - 4, y)) > 60;
-    };
-    int top = -1, bottom = -1;
+    const int right = window.right() - 4;
+    auto ink
+        = [&](int x, int y) { return distance(screen.pixel(x, y), screen.pixel(right, y)) > 60; };
+    int top = 0, bottom = -8; // a band goes on over gaps inside icons, up to six rows
     for (int y = window.top(), drawn = 0; y < view.y() - 2; ++y, drawn = 0) {
         for (int x = window.left(); x <= window.right(); ++x)
             drawn += ink(x, y);
-        top = drawn < 3 ? top : bottom >= 0 && y - bottom <= 6 ? top : y; // gaps inside icons
-        bottom = drawn < 3 ? bottom : y;
+        top = drawn >= 3 && y - bottom > 6 ? y : top;
+        bottom = drawn >= 3 ? y : bottom;
     }
+    QString columns(window.left(), u'.'); // '#' where the band holds ink
+    for (int x = window.left(), y = top; x <= window.right(); ++x, y = top) {
+        while (y <= bottom && !ink(x, y))
+            ++y;
+        columns += y <= bottom ? u'#' : u'.';
+    }
+    // Icons hold gaps of up to two columns; the handle's dotted strip is narrower.
     QList<QPoint> buttons;
-    for (int x = window.left(), first = -1, gap = 0; x <= window.right() && top >= 0; ++x) {
-        bool drawn = false;
-        for (int y = top; y <= bottom; ++y)
-            drawn = drawn || ink(x, y);
-        gap = drawn ? 0 : gap + 1;
-        first = drawn && first < 0 ? x : first;
-        if (first >= 0 && (gap == 3 || x == window.right())) {
-            if (x - gap - first >= 8) // the handle's dotted strip is narrower
-                buttons.append(QPoint((first + x - gap) / 2, (top + bottom) / 2));
-            first = -1;
-        }
-    }
+    for (const auto &icon : QRegularExpression("#+(\\.{1,2}#+)*").globalMatch(columns))
+        if (icon.capturedLength() >= 8)
+            buttons.append(
+                QPoint((icon.capturedStart() + icon.capturedEnd()) / 2, (top + bottom) / 2));
     return buttons;
 }
 
@@ -177,8 +136,7 @@ class TestE2e : public QObject
     }
     bool shows(const QString &title, bool shown = true, int timeoutMs = 15000)
     {
-        const QStringList search { "search", "--onlyvisible", "--name",
-            QLatin1Char('^') + QRegularExpression::escape(title) + u'$' };
+        const QStringList search { "search", "--onlyvisible", "--name", '^' + title + '$' };
         return waitFor([&] { return xdo(search).isEmpty() != shown; }, timeoutMs);
     }
     void pointer(QPoint p, const QStringList &then = {})
@@ -192,11 +150,10 @@ class TestE2e : public QObject
     bool chooseFile(const QString &keys, const QString &caption, const QString &path)
     {
         command(keys);
-        if (!shows(caption))
-            return false;
+        const bool opened = shows(caption);
         xdo({ "type", path });
         xdo({ "key", "Return" }); // on its own, lest the file name completer eat it
-        return shows(caption, false, 60000);
+        return opened && shows(caption, false, 60000);
     }
     // The picture once it stays put over two screenshots, somewhere else than `previous`.
     QRect pictureRect(const QRect &previous)
@@ -213,76 +170,65 @@ class TestE2e : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char *tool : { "Xvfb", "xdotool", "import" })
-            QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(),
-                qPrintable(QStringLiteral("%1 is missing; install the Debian packages xvfb, "
-                                          "xdotool and imagemagick")
-                               .arg(tool)));
+        for (const QString tool : { "Xvfb", "xdotool", "import" })
+            QVERIFY2(QStandardPaths::findExecutable(tool) != "", qPrintable(tool + " is missing"));
         // Xvfb picks a free display itself and writes its number to the descriptor given.
-        server.start(
-            "Xvfb", { "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp" });
+        server.start("Xvfb", { "-displayfd", "1", "-screen", "0", "1024x768x24" });
         auto numberWritten = [&] { return server.waitForReadyRead(100) && server.canReadLine(); };
         QVERIFY2(waitFor(numberWritten, 15000), "Xvfb did not start");
         x11 = QProcessEnvironment::systemEnvironment();
         x11.insert("DISPLAY", QLatin1Char(':') + QString::fromLatin1(server.readLine().trimmed()));
+        // The plain Qt style and dialogs, whatever the desktop.
+        for (const char *v : { "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CURRENT_DESKTOP" })
+            x11.remove(v);
+        x11.insert("QT_QPA_PLATFORM", "xcb");
         QVERIFY(QDir(kShotFolder).removeRecursively() && QDir().mkpath(kShotFolder));
     }
 
-    void cleanupTestCase()
-    {
-        server.terminate();
-        server.waitForFinished();
-    }
+    void cleanupTestCase() { server.terminate(), server.waitForFinished(); }
 
     void road_data()
     {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<bool>("tin");
-        // The README's screenshots come from the tin, whose status bar shows no error.
-        QTest::newRow("tin, 900 x 600") << QSize(900, 600) << true;
-        QTest::newRow("ball, 24 megapixels, broken file midway") << QSize(6000, 4000) << false;
+        // The README's screenshots come from the tin, whose status bar shows no error; the
+        // 24-megapixel ball meets a broken file midway.
+        QTest::newRow("tin") << QSize(900, 600) << true;
+        QTest::newRow("ball24mp") << QSize(6000, 4000) << false;
     }
 
     void road()
     {
         QFETCH(QSize, size);
         QFETCH(bool, tin);
-        QElapsedTimer clock;
-        clock.start();
+        const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
         QTemporaryDir dir;
-        for (const char *folder : { "broken", "colour", "config" })
-            QVERIFY(QDir(dir.path()).mkpath(folder));
-        const Photo photo = makePhoto(size, tin);
-        const QString photoPath = dir.filePath("photo.jpg"), pngPath = dir.filePath("cutout.png");
-        const QString brokenPath = dir.filePath("broken/list.png"),
-                      jpgPath = dir.filePath("colour/cut.jpg");
-        QVERIFY(photo.picture.save(photoPath, "JPEG", 90));
-        QFile broken(brokenPath);
-        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && broken.write("Eggs"));
+        QVERIFY(QDir(dir.path()).mkdir("sub")); // opened and saved in two folders each
+        const QString photo = dir.filePath("photo.jpg"), jpgFile = dir.filePath("cut.jpg");
+        const QString broken = dir.filePath("sub/a.png"), pngFile = dir.filePath("sub/cut.png");
+        QPainterPath outline; // in fractions of the picture's size; a ball is round all over
+        outline.addRoundedRect(
+            0.3, 0.2, 0.4, 0.6, tin ? 22 : 100, tin ? 22 : 100, Qt::RelativeSize);
+        const QPainterPath real = QTransform::fromScale(size.width(), size.height()).map(outline);
+        QVERIFY(makePhoto(size, real).save(photo, "JPEG", 90));
+        // This very source file is no picture.
+        QVERIFY(QFile::copy(QStringLiteral(VELMORA_SOURCE_DIR "/tests/tst_e2e.cpp"), broken));
 
-        const QString name = tin ? QStringLiteral("tin") : QStringLiteral("ball24mp");
-        QImage screen;
-        auto shot = [&](const QString &stage, bool readme = false) {
-            const QString path = kShotFolder + (readme ? "" : name + "-") + stage + ".png";
-            screen = grab();
-            QVERIFY(readme ? screen.copy(windowRect()).save(path) : screen.save(path));
+        auto shot = [&](const QString &stage) { // the README's: the tin's window only
+            const bool readme = tin && (stage == "trace" || stage == "preview");
+            const QString path = kShotFolder + (readme ? "readme" : QTest::currentDataTag()) + '-'
+                + stage + ".png";
+            QVERIFY(grab().copy(readme ? windowRect() : QRect()).save(path));
             qInfo().noquote() << "screenshot:" << path;
         };
         auto stopAndExplain = qScopeGuard([&] {
             if (QTest::currentTestFailed())
                 shot("failed");
-            program.kill();
-            program.waitForFinished();
+            program.kill(), program.waitForFinished();
         });
-
-        QProcessEnvironment env = x11; // the plain Qt style and dialogs, whatever the desktop
-        for (const char *unwanted :
-            { "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CURRENT_DESKTOP" })
-            env.remove(unwanted);
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-        env.insert("XDG_RUNTIME_DIR", dir.path()); // private to its owner, as it must be
-        program.setProcessEnvironment(env);
+        x11.insert("XDG_CONFIG_HOME", dir.path());
+        x11.insert("XDG_RUNTIME_DIR", dir.path()); // private to its owner, as it must be
+        program.setProcessEnvironment(x11);
         program.setWorkingDirectory(dir.path());
         program.setProcessChannelMode(QProcess::ForwardedChannels); // into the test's log
         program.start(VELMORA_PROGRAM, {});
@@ -290,130 +236,108 @@ private slots:
         QList<QPoint> buttons;
         auto toolbarDrawn = [&] {
             window = xdo({ "search", "--onlyvisible", "--name", "^Velmora" });
-            return !window.isEmpty()
-                && (buttons = findToolButtons(grab(), windowRect())).size() == 10;
+            return !window.isEmpty() && (buttons = findButtons(grab(), windowRect())).size() == 10;
         };
-        QVERIFY2(waitFor(toolbarDrawn, 20000),
-            (QByteArray::number(buttons.size()) + " toolbar buttons").constData());
+        QVERIFY(waitFor(toolbarDrawn, 20000));
 
         // Ready once the pointer's marker shows over the picture: the edge analysis is over.
-        QVERIFY2(chooseFile("ctrl+o", "Open Image", photoPath), "no Open Image dialog");
-        const QPoint centre = windowRect().center();
-        auto black = [](QRgb c) { return std::max({ qRed(c), qGreen(c), qBlue(c) }) < 40; };
-        int wiggle = 0;
-        auto markerShows = [&] { // a ring, not a black screen
+        QVERIFY(chooseFile("ctrl+o", "Open Image", photo));
+        auto markerShows = [&, centre = windowRect().center(), wiggle = 0]() mutable {
             pointer(centre + QPoint(++wiggle % 2, 0)); // a move made too early goes unseen
-            const int ring = countNear(grab(), centre, 8, black);
-            return ring >= 8 && ring < 100;
+            const int ring = countNear(grab(), centre, 8, [](QRgb c) { return qGray(c) < 40; });
+            return ring >= 8 && ring < 100; // a ring, not a black screen
         };
-        QVERIFY2(waitFor(markerShows, 90000), "not ready for tracing");
+        QVERIFY(waitFor(markerShows, 90000));
         QRect fit = pictureRect(QRect());
         QVERIFY2(fit.isValid(), "the picture does not show");
         auto toScreen = [&](QPointF p) { // from fractions of the picture's size
-            return fit.topLeft()
-                + QPoint(qRound(p.x() * fit.width()), qRound(p.y() * fit.height()));
+            return fit.topLeft() + QPointF(p.x() * fit.width(), p.y() * fit.height()).toPoint();
         };
-        const QList<QPointF> outline = pointsAlong(photo.outline, size, 24);
-        for (qsizetype i = 0; i < outline.size(); ++i) {
+        // 24 clicks spaced evenly along the outline, clockwise from its left side.
+        auto along = [&](int i) { return toScreen(outline.pointAtPercent(i / 24.0)); };
+        for (int i = 0; i < 24; ++i) {
             if (i == 3) { // a click that misses the object, taken back
                 click(toScreen({ 0.08, 0.1 }));
-                shot("slip");
                 command("ctrl+z");
             } else if (i == 8 || i == 16) {
                 xdo({ "windowsize", window, i == 8 ? "840" : "600", i == 8 ? "580" : "400" });
                 QVERIFY2((fit = pictureRect(fit)).isValid(), "the picture does not fit the window");
             } else if (i == 12 && !tin) { // a slip, then a file that is no picture
                 click(toScreen({ 0.92, 0.93 }));
-                QVERIFY2(chooseFile("ctrl+o", "Open Image", brokenPath), "no Open Image dialog");
+                QVERIFY(chooseFile("ctrl+o", "Open Image", broken));
                 QVERIFY2(!program.waitForFinished(100), "the program ended on a broken file");
-                QCOMPARE(xdo({ "getwindowname", window }), "Velmora - photo.jpg");
                 shot("broken-file");
                 command("ctrl+z");
             }
-            click(toScreen(outline[i]));
+            click(along(i));
         }
 
         // Back where the first click was, the closing marker shows; a click there closes.
-        pointer(toScreen(outline[0]));
+        pointer(along(0));
         auto green = [](QRgb c) { return distance(c, qRgb(0, 255, 0)) < 30; };
-        auto closable = [&] { return countNear(grab(), toScreen(outline[0]), 10, green) >= 6; };
+        auto closable = [&] { return countNear(grab(), along(0), 10, green) >= 6; };
         QVERIFY2(waitFor(closable, 5000), "no closing marker where the outline started");
-        shot("closing-marker");
-        if (tin)
-            shot("readme-trace", true);
-        click(toScreen(outline[0]));
+        shot("trace");
+        click(along(0));
 
         // Transparent background: the preview shows the object over the chessboard.
         click(buttons[6]);
         click(buttons[4]);
         pointer(statusBar()); // a tooltip over the picture would spoil the screenshots
         auto chessboard = [](QRgb c) { return chroma(c) <= 8 && qGray(c) >= 180; };
-        auto previewed = [&] {
-            return countNear(grab(), toScreen({ 0.1, 0.15 }), 15, chessboard) == 31 * 31;
-        };
+        const QPoint corner = toScreen({ 0.1, 0.15 });
+        auto previewed = [&] { return countNear(grab(), corner, 15, chessboard) == 31 * 31; };
         QVERIFY2(waitFor(previewed, 60000), "no chessboard around the object");
         shot("preview");
-        if (tin)
-            shot("readme-preview", true);
         click(buttons[4]);
-        pointer(statusBar());
 
-        QVERIFY2(chooseFile("ctrl+s", "Save Image", pngPath), "no Save Image dialog");
+        QVERIFY(chooseFile("ctrl+s", "Save Image", pngFile));
         // A custom colour, a little translucent, and a JPEG, which cannot keep the translucency.
         click(buttons[7]);
-        QVERIFY2(shows("Please select the background color"), "no colour dialog");
+        QVERIFY(shows("Please select the background color"));
         xdo({ "key", "alt+h", "ctrl+a", "type", kCustomBackground.name() });
         xdo({ "key", "alt+l", "ctrl+a", "type", "200" });
-        shot("colour-dialog");
         xdo({ "key", "Return" });
-        QVERIFY2(chooseFile("ctrl+s", "Save Image", jpgPath), "no Save Image dialog");
-        QVERIFY2(shows("Transparency was lost", true, 60000), "no warning for the JPEG");
-        QVERIFY2(QFile::exists(jpgPath), "the JPEG should be written before the warning shows");
+        QVERIFY(chooseFile("ctrl+s", "Save Image", jpgFile));
+        QVERIFY(shows("Transparency was lost", true, 60000));
         shot("transparency-warning");
         xdo({ "key", "Return" });
         command("ctrl+q");
         QVERIFY2(program.waitForFinished(20000), "the program did not quit on Ctrl+Q");
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
-        qInfo().noquote() << name << "road walked in" << clock.elapsed() << "ms";
+        QVERIFY(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0);
+        qInfo() << "road took" << QDateTime::currentMSecsSinceEpoch() - t0 << "ms";
 
-        QSettings settings(
-            dir.filePath("config/Parvel software/Velmora 1.0.conf"), QSettings::IniFormat);
-        QCOMPARE(settings.value("CurrDir").toString(),
-            QFileInfo(tin ? photoPath : brokenPath).canonicalPath());
-        QCOMPARE(settings.value("CurrSaveDir").toString(), QFileInfo(jpgPath).canonicalPath());
+        QSettings ini(dir.filePath("Parvel software/Velmora 1.0.conf"), QSettings::IniFormat);
+        QCOMPARE(ini.value("CurrDir").toString(), QFileInfo(tin ? photo : broken).canonicalPath());
+        QCOMPARE(ini.value("CurrSaveDir").toString(), QFileInfo(jpgFile).canonicalPath());
 
         // The outline is followed to within a few screen pixels: `zone` is 255 well inside the
         // object, 0 well outside and grey on the band along the outline between the two.
         QImage truth(size, QImage::Format_Grayscale8);
         truth.fill(0);
-        QPainter(&truth).fillPath(photo.outline, Qt::white);
+        QPainter(&truth).fillPath(real, Qt::white);
         QImage zone = truth.copy();
-        QPainter(&zone).strokePath(
-            photo.outline, QPen(Qt::gray, 8 + 5.0 * size.width() / fit.width()));
-        const QImage png = QImage(pngPath).convertToFormat(QImage::Format_ARGB32);
-        const QImage jpg = QImage(jpgPath).convertToFormat(QImage::Format_RGB32);
+        QPainter(&zone).strokePath(real, QPen(Qt::gray, 8 + 5.0 * size.width() / fit.width()));
+        const QImage png = QImage(pngFile).convertToFormat(QImage::Format_ARGB32);
+        const QImage jpg = QImage(jpgFile).convertToFormat(QImage::Format_RGB32);
         QVERIFY(png.size() == size && jpg.size() == size);
         qint64 both = 0, either = 0, outside = 0, notColoured = 0;
-        QString problem;
-        for (int y = 0; y < size.height(); ++y) {
-            for (int x = 0; x < size.width(); ++x) {
-                bool out = x < 2 || y < 2 || x >= size.width() - 2 || y >= size.height() - 2;
-                const int z = zone.constScanLine(y)[x], alpha = qAlpha(png.pixel(x, y));
-                const int expected = out ? 0 : z == 255 ? 255 : z == 0 ? 1 : alpha;
-                if (alpha != expected && problem.isEmpty())
-                    problem
-                        = QString::asprintf("alpha %d, not %d, at %d, %d", alpha, expected, x, y);
-                both += alpha >= 128 && truth.constScanLine(y)[x];
-                either += alpha >= 128 || truth.constScanLine(y)[x];
-                outside += out = out || z == 0;
-                notColoured += out && distance(jpg.pixel(x, y), kCustomBackground.rgb()) > 15;
-            }
+        for (qsizetype i = 0; i < qsizetype(size.width()) * size.height(); ++i) {
+            const int x = i % size.width(), y = i / size.width(), alpha = qAlpha(png.pixel(x, y));
+            const int z = zone.constScanLine(y)[x], inside = truth.constScanLine(y)[x];
+            bool out = x < 2 || y < 2 || x >= size.width() - 2 || y >= size.height() - 2;
+            const int expected = out ? 0 : z == 255 ? 255 : z == 0 ? 1 : alpha;
+            if (alpha != expected)
+                QFAIL(qPrintable(
+                    QString::asprintf("alpha %d not %d at %d,%d", alpha, expected, x, y)));
+            both += alpha >= 128 && inside;
+            either += alpha >= 128 || inside;
+            outside += out = out || z == 0;
+            notColoured += out && distance(jpg.pixel(x, y), kCustomBackground.rgb()) > 15;
         }
         const double iou = double(both) / double(std::max<qint64>(either, 1));
-        qInfo().noquote() << name << "intersection over union of the saved selection:" << iou;
-        QVERIFY2(problem.isEmpty(), qPrintable("in the PNG: " + problem));
-        QVERIFY2(iou >= 0.95, qPrintable(QString::number(iou)));
+        qInfo() << "intersection over union of the saved selection:" << iou;
+        QVERIFY(iou >= 0.95);
         QVERIFY2(notColoured <= outside / 200, "the JPEG is not the custom colour outside");
     }
 };
