@@ -9,7 +9,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -38,8 +40,10 @@ void selectSquare(MainWindowTester &t)
 // Makes a folder refuse new entries (even to root) or take them again.
 bool seal(const QString &folder, bool sealed)
 {
+#ifdef Q_OS_UNIX
     if (getuid() == 0)
         return QProcess::execute(QStringLiteral("chattr"), { sealed ? "+i" : "-i", folder }) == 0;
+#endif
     return QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner
                                      | (sealed ? QFile::Permissions() : QFile::WriteOwner));
 }
