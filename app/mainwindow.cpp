@@ -23,14 +23,14 @@
 #include <QMessageBox>
 #include <QPixmap>
 
-namespace {
+namespace
+{
 
 const QString kCurrDir = QStringLiteral("CurrDir");
 const QString kCurrSaveDir = QStringLiteral("CurrSaveDir");
 
 // Takes an item out of the scene for good.
-template<typename Item>
-void discard(QGraphicsScene &scene, Item *&item)
+template <typename Item> void discard(QGraphicsScene &scene, Item *&item)
 {
     if (!item)
         return;
@@ -75,7 +75,8 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     ui->progressBar->hide();
-    connect(ui->graphicsView, &ZelGraphicsView::SmartSelect, this, &MainWindow::ProcessSmartSelect2);
+    connect(
+        ui->graphicsView, &ZelGraphicsView::SmartSelect, this, &MainWindow::ProcessSmartSelect2);
 
     QAction *undoAction = undoStack.createUndoAction(this, QString());
     undoAction->setShortcut(QKeySequence::Undo);
@@ -96,8 +97,7 @@ MainWindow::~MainWindow()
 void MainWindow::on_actionOpen_triggered()
 {
     const QString currDir = settings.value(kCurrDir, QString()).toString();
-    fileName = QFileDialog::getOpenFileName(
-        this, tr("Open Image"), startFolder(currDir),
+    fileName = QFileDialog::getOpenFileName(this, tr("Open Image"), startFolder(currDir),
         tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif);;All files (*.*)"));
     if (fileName.isEmpty()) {
         ui->statusBar->showMessage(tr("No file selected"));
@@ -173,8 +173,8 @@ void MainWindow::on_actionSave_triggered()
     }
     const QString currDir = settings.value(kCurrDir, QString()).toString();
     const QString startDir = settings.value(kCurrSaveDir, currDir).toString();
-    const QString name = QFileDialog::getSaveFileName(this, tr("Save Image"), startFolder(startDir),
-                                                      tr("JPG Files (*.jpg);;PNG Files (*.png)"));
+    const QString name = QFileDialog::getSaveFileName(
+        this, tr("Save Image"), startFolder(startDir), tr("JPG Files (*.jpg);;PNG Files (*.png)"));
     if (name.isEmpty()) {
         ui->statusBar->showMessage(tr("No file selected"));
         return;
@@ -189,10 +189,10 @@ void MainWindow::on_actionSave_triggered()
 
     if (losesTransparency(backgroundColor, name)) {
         QMessageBox::warning(nullptr, QStringLiteral("Transparency was lost"),
-                             QStringLiteral("You've selected a transparent background color but "
-                                            "saving as jpeg. Transparency of the color was lost. "
-                                            "Please choose .png to save transparent backgrounds"),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+            QStringLiteral("You've selected a transparent background color but "
+                           "saving as jpeg. Transparency of the color was lost. "
+                           "Please choose .png to save transparent backgrounds"),
+            QMessageBox::Ok, QMessageBox::NoButton);
     }
     settings.setValue(kCurrSaveDir, canonicalFolder(name));
 }
@@ -226,8 +226,8 @@ void MainWindow::on_actionIndex_triggered()
 void MainWindow::on_actionAbout_triggered()
 {
     QMessageBox::about(this, tr("Velmora 1.1"),
-                       tr("Velmora, written by the Velmora project.\n"
-                          "https://velmora.example.org"));
+        tr("Velmora, written by the Velmora project.\n"
+           "https://velmora.example.org"));
 }
 
 void MainWindow::on_actionSmartSelect_toggled(bool checked)
@@ -246,14 +246,14 @@ void MainWindow::on_actionProcess_toggled(bool checked)
         QImage object = image;
         applySelectionMask(object, inPicture(selectionItem));
         const QImage tile(QStringLiteral(":/icons/chessbackground.png"));
-        previewItem = scene.addPixmap(
-            QPixmap::fromImage(composePreview(object, backgroundColor, tile)));
+        previewItem
+            = scene.addPixmap(QPixmap::fromImage(composePreview(object, backgroundColor, tile)));
         previewItem->setZValue(25.0);
         previewItem->setPos(kPictureOffset, kPictureOffset);
 
         ui->actionSmartSelect->setChecked(false);
         for (QAction *action : { ui->actionSmartSelect, ui->actionInvert, ui->actionColor,
-                                 ui->actionWhite, ui->actionTransparent })
+                 ui->actionWhite, ui->actionTransparent })
             action->setEnabled(false);
         selectionItem->setVisible(false);
         return;
@@ -262,8 +262,8 @@ void MainWindow::on_actionProcess_toggled(bool checked)
     discard(scene, previewItem);
     ui->actionSmartSelect->setEnabled(true);
     ui->actionSmartSelect->setChecked(true);
-    for (QAction *action : { ui->actionInvert, ui->actionColor, ui->actionWhite,
-                             ui->actionTransparent })
+    for (QAction *action :
+        { ui->actionInvert, ui->actionColor, ui->actionWhite, ui->actionTransparent })
         action->setEnabled(true);
     if (selectionItem)
         selectionItem->setVisible(true);
@@ -273,8 +273,8 @@ void MainWindow::on_actionInvert_triggered()
 {
     if (image.isNull() || !selectionItem)
         return;
-    const QPainterPath shown = invertSelection(image.size(), selectionPath, tracePath,
-                                               anchorPoint, selectionItem->path());
+    const QPainterPath shown = invertSelection(
+        image.size(), selectionPath, tracePath, anchorPoint, selectionItem->path());
     // A trace folded into the selection has no live stretch any more.
     if (anchorPoint == kNoTrace)
         discard(scene, traceItem);
@@ -299,8 +299,7 @@ void MainWindow::on_actionColor_toggled(bool checked)
     if (!checked)
         return;
     const QColor chosen = QColorDialog::getColor(Qt::white, this,
-                                                 QStringLiteral("Please select the background color"),
-                                                 QColorDialog::ShowAlphaChannel);
+        QStringLiteral("Please select the background color"), QColorDialog::ShowAlphaChannel);
     if (chosen.isValid())
         backgroundColor = chosen;
 }
@@ -325,19 +324,20 @@ void MainWindow::ProcessSmartSelect2(QRect rect, bool pressed, bool is_right)
     }
 
     discard(scene, traceItem);
-    const QPainterPath stretch = stretchPath(anchorPoint, walkTrace(anchorPoint, target, size, edgeMap));
+    const QPainterPath stretch
+        = stretchPath(anchorPoint, walkTrace(anchorPoint, target, size, edgeMap));
     traceItem = scene.addPath(stretch, selectionPen(), selectionBrush());
     traceItem->setZValue(kSelectionZ);
 
     const int closeDistance = rect.width();
     if ((target - traceStart).manhattanLength() < closeDistance) {
-        closeMarkerItem = scene.addEllipse(QRectF(rect), QPen(QColor(255, 0, 0, 255)),
-                                           QBrush(Qt::green, Qt::SolidPattern));
+        closeMarkerItem = scene.addEllipse(
+            QRectF(rect), QPen(QColor(255, 0, 0, 255)), QBrush(Qt::green, Qt::SolidPattern));
         closeMarkerItem->setZValue(kSelectionZ);
     }
 
     if (pressed && !is_right) {
         undoStack.push(new CMlassoCommand(&selectionItem, &traceItem, &scene, &anchorPoint, target,
-                                          &traceStart, &selectionPath, &tracePath, closeDistance));
+            &traceStart, &selectionPath, &tracePath, closeDistance));
     }
 }

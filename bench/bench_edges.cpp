@@ -2,9 +2,9 @@
 // literal algorithm (sets and ordered maps, one pixel at a time) and, when available, the
 // same work done with OpenCV. Prints medians, ratios and the extra peak memory.
 
-#include "median.h"
 #include "edgeanalysis.h"
 #include "gaussianblur.h"
+#include "median.h"
 
 #include <QElapsedTimer>
 #include <QMap>
@@ -26,7 +26,8 @@
 #include <opencv2/imgproc.hpp>
 #endif
 
-namespace {
+namespace
+{
 
 QImage photoLikePicture(int width, int height)
 {
@@ -71,7 +72,8 @@ void literalBlur(const QImage &src, QImage &dst, int n, double sigma)
             for (int c = 0; c < 3; ++c) {
                 double acc = in[y * bpl + 4 * x + c] * w[half];
                 for (int d = 1; d <= half; ++d)
-                    acc += (in[y * bpl + 4 * (x - d) + c] + in[y * bpl + 4 * (x + d) + c]) * w[half - d];
+                    acc += (in[y * bpl + 4 * (x - d) + c] + in[y * bpl + 4 * (x + d) + c])
+                        * w[half - d];
                 temp[y * bpl + 4 * x + c] = uchar(int(acc));
             }
         }
@@ -83,7 +85,9 @@ void literalBlur(const QImage &src, QImage &dst, int n, double sigma)
                 uchar &t = out[y * bpl + 4 * x + c];
                 t = uchar(int(temp[y * bpl + 4 * x + c] * w[half]));
                 for (int d = 1; d <= half; ++d)
-                    t = uchar(int(t + (temp[(y - d) * bpl + 4 * x + c] + temp[(y + d) * bpl + 4 * x + c]) * w[half - d]));
+                    t = uchar(int(t
+                        + (temp[(y - d) * bpl + 4 * x + c] + temp[(y + d) * bpl + 4 * x + c])
+                            * w[half - d]));
             }
         }
     }
@@ -140,8 +144,8 @@ QList<quint16> literalEdges(const QImage &image)
 #if VELMORA_HAVE_OPENCV
 cv::Mat openCvEdges(const QImage &image)
 {
-    const cv::Mat bgra(image.height(), image.width(), CV_8UC4, const_cast<uchar *>(image.constBits()),
-                       size_t(image.bytesPerLine()));
+    const cv::Mat bgra(image.height(), image.width(), CV_8UC4,
+        const_cast<uchar *>(image.constBits()), size_t(image.bytesPerLine()));
     cv::Mat blurred, lab, dx, dy, fx, fy, magnitude;
     cv::GaussianBlur(bgra, blurred, cv::Size(7, 7), 1.4);
     cv::cvtColor(blurred, lab, cv::COLOR_BGRA2BGR);
@@ -161,11 +165,10 @@ cv::Mat openCvEdges(const QImage &image)
 }
 #endif
 
-
 // Heap bytes held through operator new (the analysis's scratch rows and colour caches;
 // the edge map itself is a QList and not counted), current and highest since reset.
-std::atomic<qint64> heapNow{0};
-std::atomic<qint64> heapPeak{0};
+std::atomic<qint64> heapNow { 0 };
+std::atomic<qint64> heapPeak { 0 };
 
 // Peak scratch memory of one analysis in bytes per pixel.
 double extraBytesPerPixel(const QImage &picture, int threads)
@@ -185,8 +188,7 @@ void *operator new(std::size_t size)
         throw std::bad_alloc();
     const qint64 now = heapNow += qint64(malloc_usable_size(p));
     qint64 peak = heapPeak.load();
-    while (now > peak && !heapPeak.compare_exchange_weak(peak, now)) {
-    }
+    while (now > peak && !heapPeak.compare_exchange_weak(peak, now)) { }
     return p;
 }
 
@@ -212,11 +214,11 @@ int main(int argc, char **argv)
         int height;
         int runs;
     };
-    const Size sizes[] = {{"1 MP", 1224, 816, 7}, {"12 MP", 4240, 2832, 3}, {"24 MP", 6000, 4000, 3}};
+    const Size sizes[]
+        = { { "1 MP", 1224, 816, 7 }, { "12 MP", 4240, 2832, 3 }, { "24 MP", 6000, 4000, 3 } };
     double literalPerPixel = 0;
     std::printf("%-6s %9s %9s %10s %9s %9s %9s %8s %8s %8s %8s %5s\n", "size", "ours 1t", "ours 2t",
-                "literal", "cv 1t", "cv 2t", "lit/1t", "1t/cv1", "2t/cv2", "B/px 1t", "B/px 2t",
-                "same");
+        "literal", "cv 1t", "cv 2t", "lit/1t", "1t/cv1", "2t/cv2", "B/px 1t", "B/px 2t", "same");
     for (const Size &size : sizes) {
         const QImage picture = photoLikePicture(size.width, size.height);
         const double pixels = double(size.width) * size.height;
@@ -245,13 +247,14 @@ int main(int argc, char **argv)
 #endif
         const double memOne = extraBytesPerPixel(picture, 1);
         const double memTwo = extraBytesPerPixel(picture, 2);
-        std::printf("%-6s %7.1fms %7.1fms %7.0fms%s %7.1fms %7.1fms %8.0fx %8.2f %8.2f %8.2f %8.2f %5s\n",
-                    size.name, one, two, literal, extrapolated ? "*" : " ",
-                    cvOne, cvTwo, literal / one, cvOne > 0 ? one / cvOne : 0.0, cvTwo > 0 ? two / cvTwo : 0.0,
-                    memOne, memTwo, same);
+        std::printf(
+            "%-6s %7.1fms %7.1fms %7.0fms%s %7.1fms %7.1fms %8.0fx %8.2f %8.2f %8.2f %8.2f %5s\n",
+            size.name, one, two, literal, extrapolated ? "*" : " ", cvOne, cvTwo, literal / one,
+            cvOne > 0 ? one / cvOne : 0.0, cvTwo > 0 ? two / cvTwo : 0.0, memOne, memTwo, same);
         std::fflush(stdout);
     }
-    std::printf("* extrapolated per pixel from 1 MP. B/px: peak scratch bytes per pixel beyond picture and edge map.\n"
+    std::printf("* extrapolated per pixel from 1 MP. B/px: peak scratch bytes per pixel beyond "
+                "picture and edge map.\n"
                 "same: 1 and 2 threads give exactly the literal version's edges.\n");
     return 0;
 }

@@ -7,7 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 inline bool isColourByte(int i, int step)
 {
@@ -29,7 +30,8 @@ struct HorizontalFixed {
 } // namespace
 
 #ifdef __SSE2__
-namespace sse2 {
+namespace sse2
+{
 #include "blurblocks.h"
 } // namespace sse2
 #endif
@@ -37,7 +39,8 @@ namespace sse2 {
 #ifdef VELMORA_WIDE_VECTORS
 #pragma GCC push_options
 #pragma GCC target("avx2")
-namespace avx2 {
+namespace avx2
+{
 #include "blurblocks.h"
 } // namespace avx2
 #pragma GCC pop_options
@@ -149,7 +152,7 @@ void BlurKernel::prepareIntegerHorizontal()
 #ifdef __SSE2__
 // Uniform stretches (blown highlights, flat graphics, the inside of a mask) put every sum
 // next to an integer, but there the result only depends on the value.
-template<int Step>
+template <int Step>
 void BlurKernel::resolveNear(const uchar *in, uchar *out, int i, int nearLanes) const
 {
     const int h = m_half;
@@ -157,7 +160,8 @@ void BlurKernel::resolveNear(const uchar *in, uchar *out, int i, int nearLanes) 
     const int span = 16 + 2 * Step * h;
     bool uniform = true;
     for (int k = Step; k < span && uniform; k += Step)
-        uniform = first[k] == first[0] && (Step == 1 || (first[k + 1] == first[1] && first[k + 2] == first[2]));
+        uniform = first[k] == first[0]
+            && (Step == 1 || (first[k + 1] == first[1] && first[k + 2] == first[2]));
     if (uniform) {
         for (int k = 0; k < 16; k += Step) {
             for (int c = 0; c < std::min(Step, 3); ++c)
@@ -191,7 +195,8 @@ void BlurKernel::horizontalBytes(const uchar *in, uchar *out, int width, int ste
     int i = step * h;
 #ifdef __SSE2__
     if (m_integerHorizontal) {
-        const HorizontalFixed fixed{m_fixedHigh, m_fixedLow, m_fixedMargin, m_fixedFull, m_flat[255]};
+        const HorizontalFixed fixed { m_fixedHigh, m_fixedLow, m_fixedMargin, m_fixedFull,
+            m_flat[255] };
         const auto resolve = [&](int at, int lanes) {
             if (step == 4)
                 resolveNear<4>(in, out, at, lanes);
@@ -200,17 +205,23 @@ void BlurKernel::horizontalBytes(const uchar *in, uchar *out, int width, int ste
         };
         const auto blocks = [&](auto loop3x4, auto loop2x4, auto loop3x1, auto loop2x1) {
             if (step == 4)
-                i = h == 3 ? loop3x4(fixed, in, out, i, end, resolve) : loop2x4(fixed, in, out, i, end, resolve);
+                i = h == 3 ? loop3x4(fixed, in, out, i, end, resolve)
+                           : loop2x4(fixed, in, out, i, end, resolve);
             else
-                i = h == 3 ? loop3x1(fixed, in, out, i, end, resolve) : loop2x1(fixed, in, out, i, end, resolve);
+                i = h == 3 ? loop3x1(fixed, in, out, i, end, resolve)
+                           : loop2x1(fixed, in, out, i, end, resolve);
         };
 #ifdef VELMORA_WIDE_VECTORS
         if (m_wide)
-            blocks(avx2::horizontalBlocks<3, 4, decltype(resolve)>, avx2::horizontalBlocks<2, 4, decltype(resolve)>,
-                   avx2::horizontalBlocks<3, 1, decltype(resolve)>, avx2::horizontalBlocks<2, 1, decltype(resolve)>);
+            blocks(avx2::horizontalBlocks<3, 4, decltype(resolve)>,
+                avx2::horizontalBlocks<2, 4, decltype(resolve)>,
+                avx2::horizontalBlocks<3, 1, decltype(resolve)>,
+                avx2::horizontalBlocks<2, 1, decltype(resolve)>);
 #endif
-        blocks(sse2::horizontalBlocks<3, 4, decltype(resolve)>, sse2::horizontalBlocks<2, 4, decltype(resolve)>,
-               sse2::horizontalBlocks<3, 1, decltype(resolve)>, sse2::horizontalBlocks<2, 1, decltype(resolve)>);
+        blocks(sse2::horizontalBlocks<3, 4, decltype(resolve)>,
+            sse2::horizontalBlocks<2, 4, decltype(resolve)>,
+            sse2::horizontalBlocks<3, 1, decltype(resolve)>,
+            sse2::horizontalBlocks<2, 1, decltype(resolve)>);
     }
 #endif
     horizontalExact(in, out, i, end, step);
@@ -266,7 +277,8 @@ void BlurKernel::verticalBytes(const uchar *const *rows, uchar *out, int width, 
         verticalExact(rows, out, step * m_half, step * (width - m_half), step);
 }
 
-void BlurKernel::verticalExact(const uchar *const *rows, uchar *out, int from, int to, int step) const
+void BlurKernel::verticalExact(
+    const uchar *const *rows, uchar *out, int from, int to, int step) const
 {
     const int h = m_half;
     const double *w = m_weights.data();
@@ -280,7 +292,8 @@ void BlurKernel::verticalExact(const uchar *const *rows, uchar *out, int from, i
     }
 }
 
-void BlurKernel::verticalInteger(const uchar *const *rows, uchar *out, int from, int to, int step) const
+void BlurKernel::verticalInteger(
+    const uchar *const *rows, uchar *out, int from, int to, int step) const
 {
     const int h = m_half;
     const quint16 *m = m_multiplier.data();

@@ -15,7 +15,8 @@
 #include <vector>
 
 #ifdef __SSE2__
-namespace sse2 {
+namespace sse2
+{
 #include "edgeblocks.h"
 } // namespace sse2
 #endif
@@ -23,22 +24,24 @@ namespace sse2 {
 #ifdef VELMORA_WIDE_VECTORS
 #pragma GCC push_options
 #pragma GCC target("avx2")
-namespace avx2 {
+namespace avx2
+{
 #include "edgeblocks.h"
 } // namespace avx2
 #pragma GCC pop_options
 #endif
 
-namespace {
+namespace
+{
 
 constexpr int kBlurTaps = 7;
 constexpr double kBlurSigma = 1.4;
 
 // Matrix rows of linear sRGB (scaled to 0..100) to X, Y and Z.
 constexpr double kToXyz[3][3] = {
-    {0.4124, 0.3576, 0.1805},
-    {0.2126, 0.7152, 0.0722},
-    {0.0193, 0.1192, 0.9505},
+    { 0.4124, 0.3576, 0.1805 },
+    { 0.2126, 0.7152, 0.0722 },
+    { 0.0193, 0.1192, 0.9505 },
 };
 
 double linearChannel(int byte)
@@ -107,7 +110,7 @@ class BandWorker
 {
 public:
     BandWorker(const QImage &picture, const BlurKernel &kernel, const LabConverter &converter,
-               int cacheBits)
+        int cacheBits)
         : m_picture(picture)
         , m_kernel(kernel)
         , m_converter(converter)
@@ -134,8 +137,7 @@ public:
     }
 
     // Edge rows [from, to), each within [1, H - 1); afterRow(count) is told of finished rows.
-    template<typename AfterRow>
-    void run(int from, int to, quint16 *edges, AfterRow afterRow)
+    template <typename AfterRow> void run(int from, int to, quint16 *edges, AfterRow afterRow)
     {
         for (int y = from; y < to; ++y) {
             const qint16 *above = labRow(y - 1);
@@ -249,22 +251,26 @@ private:
         const __m128i redShift = _mm_cvtsi32_si128(m_redShift);
         alignas(16) quint32 index[4];
         for (; x + 4 <= m_width; x += 4) {
-            const __m128i value = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels + 4 * x));
+            const __m128i value
+                = _mm_loadu_si128(reinterpret_cast<const __m128i *>(pixels + 4 * x));
             const __m128i key = _mm_or_si128(_mm_and_si128(value, colour), filled);
             _mm_store_si128(reinterpret_cast<__m128i *>(index),
-                            _mm_or_si128(_mm_and_si128(value, blueMask),
-                                         _mm_or_si128(_mm_and_si128(_mm_srl_epi32(value, greenShift), greenMask),
-                                                      _mm_and_si128(_mm_srl_epi32(value, redShift), redMask))));
+                _mm_or_si128(_mm_and_si128(value, blueMask),
+                    _mm_or_si128(_mm_and_si128(_mm_srl_epi32(value, greenShift), greenMask),
+                        _mm_and_si128(_mm_srl_epi32(value, redShift), redMask))));
             const auto entry = [&](int k) {
-                return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(m_cache.data() + index[k]));
+                return _mm_loadl_epi64(
+                    reinterpret_cast<const __m128i *>(m_cache.data() + index[k]));
             };
             const __m128 first = _mm_castsi128_ps(_mm_unpacklo_epi64(entry(0), entry(1)));
             const __m128 second = _mm_castsi128_ps(_mm_unpacklo_epi64(entry(2), entry(3)));
-            const __m128i keys = _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0)));
+            const __m128i keys
+                = _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0)));
             if (_mm_movemask_epi8(_mm_cmpeq_epi32(keys, key)) != 0xFFFF)
                 break;
             // Bytes l, a, b, 0 of each pixel, sign-extended to 16 bits and regrouped by plane.
-            const __m128i lab = _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)));
+            const __m128i lab
+                = _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)));
             const __m128i front = _mm_srai_epi16(_mm_unpacklo_epi8(lab, lab), 8);
             const __m128i back = _mm_srai_epi16(_mm_unpackhi_epi8(lab, lab), 8);
             const __m128i even = _mm_unpacklo_epi16(front, back);
@@ -278,7 +284,8 @@ private:
     }
 #endif
 
-    void gradientRow(const qint16 *above, const qint16 *middle, const qint16 *below, quint16 *out) const
+    void gradientRow(
+        const qint16 *above, const qint16 *middle, const qint16 *below, quint16 *out) const
     {
         const int w = m_width;
         int x = 1;
@@ -295,7 +302,8 @@ private:
                 const qint16 *u = above + plane * w;
                 const qint16 *m = middle + plane * w;
                 const qint16 *d = below + plane * w;
-                const int gx = (u[x + 1] + 2 * m[x + 1] + d[x + 1]) - (u[x - 1] + 2 * m[x - 1] + d[x - 1]);
+                const int gx
+                    = (u[x + 1] + 2 * m[x + 1] + d[x + 1]) - (u[x - 1] + 2 * m[x - 1] + d[x - 1]);
                 const int gy = (d[x - 1] + 2 * d[x] + d[x + 1]) - (u[x - 1] + 2 * u[x] + u[x + 1]);
                 sum += std::min(255, int(std::sqrt(double(gx * gx + gy * gy))));
             }
@@ -356,7 +364,8 @@ public:
 
     void reach(qint64 doneRows)
     {
-        const size_t due = size_t(qint64(m_values.size()) * std::min(doneRows, m_totalRows) / m_totalRows);
+        const size_t due
+            = size_t(qint64(m_values.size()) * std::min(doneRows, m_totalRows) / m_totalRows);
         for (; m_sent < due; ++m_sent) {
             if (m_progress)
                 m_progress(m_values[m_sent]);
@@ -414,7 +423,7 @@ LabColor LabConverter::operator()(QRgb value) const
     const double y = m_terms[3][r] + m_terms[4][g] + m_terms[5][b];
     const double z = m_terms[6][r] + m_terms[7][g] + m_terms[8][b];
     double f[3];
-    quickCurves({x / 95.047, y / 100.0, z / 108.883}, f);
+    quickCurves({ x / 95.047, y / 100.0, z / 108.883 }, f);
     const double l = 116.0 * f[1] - 16.0;
     const double a = 500.0 * (f[0] - f[1]);
     const double bb = 200.0 * (f[1] - f[2]);
@@ -457,7 +466,7 @@ QList<quint16> findEdges(const QImage &input, const std::function<void(int)> &pr
         bounds[i] = 1 + int(rows * i / bands);
     const int cacheBits = cacheBitsFor(qint64(width) * (bounds[1] - bounds[0]));
 
-    std::atomic<qint64> done{0};
+    std::atomic<qint64> done { 0 };
     std::mutex mutex;
     std::condition_variable finished;
     const auto runBand = [&](int band, auto afterRow) {
@@ -477,9 +486,8 @@ QList<quint16> findEdges(const QImage &input, const std::function<void(int)> &pr
             leftOver.push_back(band); // no thread to spare: this band runs here instead
         }
     }
-    const auto ownRow = [&](int) {
-        reporter.reach(done.fetch_add(1, std::memory_order_relaxed) + 1);
-    };
+    const auto ownRow
+        = [&](int) { reporter.reach(done.fetch_add(1, std::memory_order_relaxed) + 1); };
     runBand(0, ownRow);
     for (int band : leftOver)
         runBand(band, ownRow);

@@ -24,7 +24,8 @@ void gaussianBlur(const QImage &src, QImage &dst, int n, double sigma)
 {
     if ((src.depth() != 32 && src.depth() != 8) || dst.depth() != src.depth()
         || dst.size() != src.size() || dst.bytesPerLine() != src.bytesPerLine()) {
-        qWarning("gaussianBlur: source and target must be 32-bit or 8-bit pictures of the same size");
+        qWarning(
+            "gaussianBlur: source and target must be 32-bit or 8-bit pictures of the same size");
         return;
     }
     if (n < 1 || !(sigma > 0.0) || !std::isfinite(sigma)) {

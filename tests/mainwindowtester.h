@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QTimer>
 #include <QPointer>
@@ -42,10 +41,7 @@ public:
     QImage &image() const { return w.image; }
     QList<quint16> &edgeMap() const { return w.edgeMap; }
 
-    void smartSelect(const QRect &rect, bool pressed, bool right = false)
-    {
-        w.ProcessSmartSelect2(rect, pressed, right);
-    }
+    void smartSelect(QRect r, bool p, bool right = false) { w.ProcessSmartSelect2(r, p, right); }
 
     // A probe rectangle as the view makes it, size scene units wide, aiming at picture pixel p.
     static QRect probeAt(const QPoint &p, int size = 10) { return probeAround(p, size); }
@@ -62,12 +58,7 @@ public:
                 return;
             seen << dialog;
             // Answered from the event loop, so a box the answer opens is polled for too.
-            QTimer::singleShot(0, dialog, [dialog, answer] {
-                if (answer)
-                    answer(dialog);
-                else
-                    dialog->reject();
-            });
+            QTimer::singleShot(0, dialog, [=] { answer ? answer(dialog) : dialog->reject(); });
         });
         poll.start(10);
         act();
@@ -75,19 +66,12 @@ public:
 
     static void chooseFile(QDialog *dialog, const QString &path)
     {
-        auto *files = qobject_cast<QFileDialog *>(dialog);
-        if (!files) {
-            auto *box = qobject_cast<QMessageBox *>(dialog);
-            QAbstractButton *yes = box ? box->button(QMessageBox::Yes) : nullptr;
-            if (yes)
-                yes->click();
-            else
-                dialog->accept();
-            return;
-        }
-        // Typed into the name field, as a user would.
-        auto *name = files->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-        name->setText(path);
+        auto *box = qobject_cast<QMessageBox *>(dialog);
+        if (QAbstractButton *yes = box ? box->button(QMessageBox::Yes) : nullptr)
+            return yes->click();
+        // A file name is typed into the name field, as a user would.
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(path);
         dialog->accept();
     }
 
@@ -102,10 +86,7 @@ public:
         whenModal([action] { action->trigger(); }, [&](QDialog *d) {
             if (!qobject_cast<QFileDialog *>(d))
                 boxes << d->windowTitle();
-            if (path.isEmpty())
-                d->reject();
-            else
-                chooseFile(d, path);
+            path.isEmpty() ? d->reject() : chooseFile(d, path);
         });
         return boxes;
     }

@@ -41,7 +41,6 @@ private slots:
         t.start({ 20, 20 });
         t.click({ 100, 20 });
         QVERIFY(t.selectionItem->pen() == QPen(Qt::yellow, 2) && t.selectionItem->zValue() == 12);
-        QCOMPARE(t.selectionItem->brush(), QBrush(QColor(0, 0, 255, 100)));
 
         t.click({ 21, 22 }); // Manhattan 3 from the start, closing distance 10
         QVERIFY(t.tracePath.isEmpty() && t.selectionItem->path() == t.selectionPath);

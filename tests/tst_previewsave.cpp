@@ -13,7 +13,8 @@
 #include <unistd.h>
 #endif
 
-namespace {
+namespace
+{
 
 const QColor kObject(200, 30, 40);
 const QColor kGround(20, 120, 220);
@@ -33,7 +34,8 @@ QImage discPicture()
 // Outlines a 60 x 60 square at (50, 30) and closes it.
 void selectSquare(MainWindowTester &t)
 {
-    for (QPoint p : { QPoint(50, 30), QPoint(110, 30), QPoint(110, 90), QPoint(50, 90), QPoint(50, 30) })
+    for (QPoint p :
+        { QPoint(50, 30), QPoint(110, 30), QPoint(110, 90), QPoint(50, 90), QPoint(50, 30) })
         t.smartSelect(MainWindowTester::probeAt(p), true);
 }
 
@@ -44,8 +46,8 @@ bool seal(const QString &folder, bool sealed)
     if (getuid() == 0)
         return QProcess::execute(QStringLiteral("chattr"), { sealed ? "+i" : "-i", folder }) == 0;
 #endif
-    return QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner
-                                     | (sealed ? QFile::Permissions() : QFile::WriteOwner));
+    return QFile::setPermissions(folder,
+        QFile::ReadOwner | QFile::ExeOwner | (sealed ? QFile::Permissions() : QFile::WriteOwner));
 }
 
 } // namespace
@@ -101,8 +103,9 @@ private slots:
         QVERIFY(qAbs(qRed(shown.pixel(12, 4)) - 255) <= 1);
         const auto locked = [&t] {
             QList<bool> enabled;
-            for (QAction *a : { t.ui()->actionSmartSelect, t.ui()->actionInvert, t.ui()->actionColor,
-                                t.ui()->actionWhite, t.ui()->actionTransparent, t.ui()->actionSave })
+            for (QAction *a :
+                { t.ui()->actionSmartSelect, t.ui()->actionInvert, t.ui()->actionColor,
+                    t.ui()->actionWhite, t.ui()->actionTransparent, t.ui()->actionSave })
                 enabled << a->isEnabled();
             return enabled;
         };
@@ -158,10 +161,11 @@ private slots:
         selectSquare(t);
 
         QString start;
-        MainWindowTester::whenModal([&] { t.ui()->actionSave->trigger(); }, [&](QDialog *d) {
-            start = qobject_cast<QFileDialog *>(d)->directory().canonicalPath();
-            d->reject();
-        });
+        MainWindowTester::whenModal([&] { t.ui()->actionSave->trigger(); },
+            [&](QDialog *d) {
+                start = qobject_cast<QFileDialog *>(d)->directory().canonicalPath();
+                d->reject();
+            });
         QCOMPARE(start, QFileInfo(dir.path()).canonicalFilePath()); // falls back to CurrDir
         QCOMPARE(t.ui()->statusBar->currentMessage(), QStringLiteral("No file selected"));
         QVERIFY(!t.settings().contains(QStringLiteral("CurrSaveDir")));
@@ -177,7 +181,7 @@ private slots:
         QCOMPARE(qAlpha(saved.pixel(20, 60)), 1);
         QCOMPARE(qAlpha(saved.pixel(1, 60)), 0);
         QCOMPARE(t.settings().value(QStringLiteral("CurrSaveDir")).toString(),
-                 QFileInfo(out.path()).canonicalFilePath());
+            QFileInfo(out.path()).canonicalFilePath());
 
         // Saving changes nothing of the document.
         QCOMPARE(t.undoStack().count(), 4);
@@ -209,13 +213,14 @@ private slots:
         bool writtenBeforeWarning = false;
         QStringList boxes;
         const QString path = out.filePath(name);
-        MainWindowTester::whenModal([&] { t.ui()->actionSave->trigger(); }, [&](QDialog *d) {
-            if (!qobject_cast<QFileDialog *>(d)) {
-                boxes << d->windowTitle();
-                writtenBeforeWarning = QFile::exists(path);
-            }
-            MainWindowTester::chooseFile(d, path);
-        });
+        MainWindowTester::whenModal([&] { t.ui()->actionSave->trigger(); },
+            [&](QDialog *d) {
+                if (!qobject_cast<QFileDialog *>(d)) {
+                    boxes << d->windowTitle();
+                    writtenBeforeWarning = QFile::exists(path);
+                }
+                MainWindowTester::chooseFile(d, path);
+            });
         QCOMPARE(boxes.contains(QStringLiteral("Transparency was lost")), warned);
         if (warned)
             QVERIFY(writtenBeforeWarning);
@@ -243,10 +248,11 @@ private slots:
         QVERIFY(t.settings().contains(QStringLiteral("CurrSaveDir")));
         QCOMPARE(t.settings().value(QStringLiteral("CurrSaveDir")).toString(), QString());
         QString start;
-        MainWindowTester::whenModal([&] { t.ui()->actionSave->trigger(); }, [&](QDialog *d) {
-            start = qobject_cast<QFileDialog *>(d)->directory().canonicalPath();
-            d->reject();
-        });
+        MainWindowTester::whenModal([&] { t.ui()->actionSave->trigger(); },
+            [&](QDialog *d) {
+                start = qobject_cast<QFileDialog *>(d)->directory().canonicalPath();
+                d->reject();
+            });
         QCOMPARE(start, QDir::current().canonicalPath());
 
         // A folder that takes no new files keeps the file it has.

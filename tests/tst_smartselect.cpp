@@ -17,7 +17,10 @@ class TestSmartSelect : public QObject
     MainWindow *window = nullptr;
     MainWindowTester *t = nullptr;
 
-    void press(QPoint p, bool right = false) { t->smartSelect(MainWindowTester::probeAt(p), true, right); }
+    void press(QPoint p, bool right = false)
+    {
+        t->smartSelect(MainWindowTester::probeAt(p), true, right);
+    }
     void move(QPoint p) { t->smartSelect(MainWindowTester::probeAt(p), false); }
 
 private slots:
