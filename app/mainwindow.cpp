@@ -64,7 +64,7 @@ struct BusyCursor {
 // The selection in picture coordinates, as the output reads it.
 QPainterPath inPicture(const QGraphicsPathItem *selection)
 {
-    return selection->path().translated(-kPictureOffset, -kPictureOffset);
+    return selection->path().translated(-kSceneOffset, -kSceneOffset);
 }
 
 } // namespace
@@ -249,7 +249,7 @@ void MainWindow::on_actionProcess_toggled(bool checked)
         previewItem
             = scene.addPixmap(QPixmap::fromImage(composePreview(object, backgroundColor, tile)));
         previewItem->setZValue(25.0);
-        previewItem->setPos(kPictureOffset, kPictureOffset);
+        previewItem->setPos(kSceneOffset, kSceneOffset);
 
         ui->actionSmartSelect->setChecked(false);
         for (QAction *action : { ui->actionSmartSelect, ui->actionInvert, ui->actionColor,

@@ -4,9 +4,6 @@
 #include <QImage>
 #include <QString>
 
-// The selection shown in the scene sits this far right and down of the picture.
-constexpr qreal kPictureOffset = 10.0;
-
 // The isolated object (a picture whose alpha applySelectionMask wrote) over a plain
 // background, as it is saved: Format_ARGB32, the object's size.
 QImage composeOnBackground(const QImage &object, const QColor &background);

@@ -5,6 +5,7 @@
 #include "outlinereplay.h"
 #include "picturefile.h"
 #include "selectionmask.h"
+#include "tracing.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -121,7 +122,7 @@ QImage cutOut(const QImage &picture, const QList<quint16> &edgeMap,
 
     clock.restart();
     QImage object = picture.convertToFormat(QImage::Format_ARGB32);
-    applySelectionMask(object, replay.shownPath().translated(-kPictureOffset, -kPictureOffset));
+    applySelectionMask(object, replay.shownPath().translated(-kSceneOffset, -kSceneOffset));
     QImage result;
     if (anythingSelected(object))
         result = composeOnBackground(object, background);
