@@ -87,7 +87,8 @@ private slots:
         for (const OutlineEvent &event : parsed) {
             const bool close = event.kind == OutlineEvent::Close && t.anchorPoint() != kNoTrace;
             if (event.kind == OutlineEvent::Click || close) {
-                const QRect probe = probeAround(close ? t.traceStart() : event.pixel, 10);
+                const QRect probe
+                    = close ? probeAround(t.traceStart(), 10) : probeUnderPointer(event.pixel, 10);
                 t.smartSelect(probe, false); // the move that brings the pointer there
                 t.smartSelect(probe, true);
             } else if (event.kind == OutlineEvent::Abandon)

@@ -11,6 +11,14 @@ QRect probeAround(QPoint pixel, int size)
     return QRect(pixel.x() + kSceneOffset - half, pixel.y() + kSceneOffset - half, size, size);
 }
 
+QRect probeUnderPointer(QPoint pixel, int size)
+{
+    // The view maps the pointer's scene point less (5, 5) and plus (5, 5) at zoom 1 and
+    // truncates: the rectangle starts size / 2 before the pointer's pixel.
+    return QRect(
+        pixel.x() + kSceneOffset - size / 2, pixel.y() + kSceneOffset - size / 2, size, size);
+}
+
 OutlineReplay::OutlineReplay(const QSize &picture, const QList<quint16> &edgeMap, int probeSize)
     : m_picture(picture)
     , m_edgeMap(edgeMap)
@@ -72,7 +80,7 @@ void OutlineReplay::press(const QRect &probe, bool right)
 
 void OutlineReplay::click(QPoint pixel)
 {
-    press(probeAround(pixel, m_probeSize), false);
+    press(probeUnderPointer(pixel, m_probeSize), false);
 }
 
 void OutlineReplay::close()

@@ -17,6 +17,11 @@
 // up and left for even sizes the way QRect::center rounds.
 QRect probeAround(QPoint pixel, int size);
 
+// The probe rectangle the window's view makes for a press with the pointer on picture pixel
+// `pixel` at zoom 1 (size 10), or at the zoom whose probe is size x size: it reaches size / 2
+// up and left of the pointer, so for even sizes it aims one pixel up and left of `pixel`.
+QRect probeUnderPointer(QPoint pixel, int size);
+
 // Plays outline events through the tracing state machine of the window's smart-select tool:
 // the snap on a trace's first press, the walk, the confirmed stretch that closes near the
 // start, undo of confirmed stretches, right press and invert; everything but the scene.
