@@ -25,7 +25,7 @@ static QImage maskedPlainly(QImage picture, const QPainterPath &path)
     double w[5], sum = 0;
     for (int j = 0; j < 5; ++j)
         sum += w[j] = std::sqrt(
-            std::exp(-(j - 2) * (j - 2) / (sigma * (sigma + sigma))) / (6.283 * sigma * sigma));
+            std::exp(-(j - 2) * (j - 2) / (sigma * (sigma + sigma))) / (6.283 * (sigma * sigma)));
     for (double &weight : w)
         weight /= sum;
     QImage mask(picture.size(), QImage::Format_RGB32);
