@@ -44,7 +44,66 @@ QString tooLarge(const QString &fileName, const QSize &size)
             .arg(kMaxPictureBytes / 4 / 1000000));
 }
 
+// The suffix's writer format in lower case, "jpeg" for both JPEG suffixes; empty when no
+// writer handles it.
+QByteArray writerFormat(const QString &fileName)
+{
+    QByteArray format = QFileInfo(fileName).suffix().toLower().toLatin1();
+    if (format == "jpg")
+        format = "jpeg";
+    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format))
+        return {};
+    return format;
+}
+
+struct SizeLimit {
+    const char *format;
+    const char *name;
+    int side; // the largest width and the largest height the format's readers accept
+};
+
+// libjpeg's dimension ceiling is 65500; libpng refuses above 1000000 either way by default,
+// so a larger PNG would be valid but unreadable almost everywhere; WebP stores 14-bit sides.
+constexpr SizeLimit kSizeLimits[] = {
+    { "jpeg", "JPEG", 65500 },
+    { "png", "PNG", 1000000 },
+    { "webp", "WebP", 16383 },
+};
+
 } // namespace
+
+bool checkPictureFits(const QSize &size, const QString &fileName, QString *reason)
+{
+    const QByteArray format = writerFormat(fileName);
+    if (format.isEmpty()) {
+        setError(reason,
+            QStringLiteral("unknown picture format \"%1\"").arg(QFileInfo(fileName).suffix()));
+        return false;
+    }
+    if (size.isEmpty()) {
+        setError(reason, QStringLiteral("nothing to write (empty picture)"));
+        return false;
+    }
+    for (const SizeLimit &limit : kSizeLimits) {
+        if (format != limit.format)
+            continue;
+        if (size.width() > limit.side) {
+            setError(reason,
+                QStringLiteral("too wide for %1 (at most %2 pixels wide)")
+                    .arg(QLatin1String(limit.name))
+                    .arg(limit.side));
+            return false;
+        }
+        if (size.height() > limit.side) {
+            setError(reason,
+                QStringLiteral("too tall for %1 (at most %2 pixels high)")
+                    .arg(QLatin1String(limit.name))
+                    .arg(limit.side));
+            return false;
+        }
+    }
+    return true;
+}
 
 QImage readPicture(const QString &fileName, QString *error)
 {
@@ -126,13 +185,12 @@ bool writePicture(const QImage &image, const QString &fileName, int quality, QSt
         return false;
     }
     // The format follows the suffix, exactly as QImage::save picks it.
-    const QByteArray format = QFileInfo(fileName).suffix().toLower().toLatin1();
-    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format)) {
-        setError(error,
-            describe(fileName,
-                QStringLiteral("unknown picture format \"%1\"").arg(QString::fromLatin1(format))));
+    QString reason;
+    if (!checkPictureFits(image.size(), fileName, &reason)) {
+        setError(error, describe(fileName, reason));
         return false;
     }
+    const QByteArray format = writerFormat(fileName);
 
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 // Reads any picture the Qt image readers decode, turned upright by its EXIF orientation and
@@ -10,5 +11,11 @@ QImage readPicture(const QString &fileName, QString *error = nullptr);
 
 // Writes image to fileName in the format its suffix names, through a temporary file that
 // replaces the target only when complete: a failed write leaves any existing file as it was.
-bool writePicture(const QImage &image, const QString &fileName, int quality = 100,
-                  QString *error = nullptr);
+bool writePicture(
+    const QImage &image, const QString &fileName, int quality = 100, QString *error = nullptr);
+
+// Whether the writer that fileName's suffix chooses can hold a picture of this size; cheap, so
+// callers ask before the analysis and the cut rather than learn it from a refused write.
+// On false, *reason says why without the file name, e.g. "too tall for PNG (at most 1000000
+// pixels high)" or "unknown picture format \"xyz\"".
+bool checkPictureFits(const QSize &size, const QString &fileName, QString *reason = nullptr);

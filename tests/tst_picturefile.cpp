@@ -112,6 +112,44 @@ private slots:
         QCOMPARE(readPicture(path).size(), QSize(8660, 5773));
     }
 
+    void checksWhatTheWriterCanHold_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason"); // empty when the picture fits
+
+        QTest::newRow("JPEG at the limit") << QSize(65500, 65500) << "a.JPEG"
+                                           << "";
+        QTest::newRow("JPEG too wide") << QSize(65501, 2) << "a.jpg"
+                                       << "too wide for JPEG";
+        QTest::newRow("JPEG too tall") << QSize(2, 65501) << "a.jpeg"
+                                       << "too tall for JPEG";
+        QTest::newRow("PNG at the limit") << QSize(1000000, 1000000) << "a.png"
+                                          << "";
+        QTest::newRow("PNG too tall") << QSize(3, 1000001) << "a.png"
+                                      << "too tall for PNG (at most 1000000 pixels high)";
+        QTest::newRow("PNG too wide") << QSize(1000001, 3) << "a.Png"
+                                      << "too wide for PNG";
+        QTest::newRow("BMP with no side limit") << QSize(70000, 2) << "a.bmp"
+                                                << "";
+        QTest::newRow("unknown suffix") << QSize(5, 5) << "a.xyz"
+                                        << "unknown picture format \"xyz\"";
+        QTest::newRow("no suffix") << QSize(5, 5) << "folder.d/a"
+                                   << "unknown picture format \"\"";
+        QTest::newRow("empty picture") << QSize(0, 5) << "a.png"
+                                       << "nothing to write";
+    }
+
+    void checksWhatTheWriterCanHold()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        QString why;
+        QCOMPARE(checkPictureFits(size, name, &why), reason.isEmpty());
+        QVERIFY2(reason.isEmpty() ? why.isEmpty() : why.startsWith(reason), qPrintable(why));
+    }
+
     void failedWriteLeavesExistingFile()
     {
         // Each name's first part is a file that is already there. No JPEG can be 70000 wide, so
