@@ -4,12 +4,16 @@
 #include "edgeanalysis.h"
 #include "picturefile.h"
 #include "selectionedit.h"
+#include "tracing.h"
+#include "zelgraphicsview.h"
 
 #include <QDir>
 #include <QPainter>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtMath>
 
 namespace
 {
@@ -75,7 +79,8 @@ private slots:
             << square + "click 104 101\nclose\n" + hole + "close\ninvert\n";
     }
 
-    // Presses the window at the same pixels and compares its save with the replay's cut-out.
+    // Presses the window with the pointer on the same pixels, through its view at zoom 1, and
+    // compares its save with the replay's cut-out.
     void replayEqualsTheWindowsSave()
     {
         QFETCH(QString, events);
@@ -83,20 +88,46 @@ private slots:
         QVERIFY(parseOutline(events, QStringLiteral("test"), &parsed));
         MainWindow window;
         MainWindowTester t(window);
+        window.resize(900, 700);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         t.open(m_picture);
+        ZelGraphicsView *view = t.ui()->graphicsView;
+        QCoreApplication::processEvents(); // the layout's last resize, which refits the view
+        view->resetTransform();
+        QSignalSpy presses(view, &ZelGraphicsView::SmartSelect);
+        const auto press = [&](QPoint pixel, Qt::MouseButton button, const QRect &aimed) {
+            // The viewport pixel that shows the picture pixel, found as the view maps it back.
+            const QPoint scenePixel = pixel + QPoint(kSceneOffset, kSceneOffset);
+            const QPoint pointer = view->mapFromScene(QPointF(scenePixel));
+            const QPointF shown = view->mapToScene(pointer);
+            QVERIFY(view->viewport()->rect().contains(pointer));
+            QCOMPARE(QPoint(qFloor(shown.x()), qFloor(shown.y())), scenePixel);
+            QTest::mouseMove(view->viewport(), pointer);
+            QVERIFY(view->transform().isIdentity());
+            QTest::mousePress(view->viewport(), button, {}, pointer);
+            QTest::mouseRelease(view->viewport(), button, {}, pointer);
+            QVERIFY(!presses.isEmpty());
+            QCOMPARE(presses.last().at(0).toRect(), aimed);
+            QCOMPARE(presses.last().mid(1), QVariantList({ true, button == Qt::RightButton }));
+        };
         for (const OutlineEvent &event : parsed) {
-            const bool close = event.kind == OutlineEvent::Close && t.anchorPoint() != kNoTrace;
-            if (event.kind == OutlineEvent::Click || close) {
-                const QRect probe
-                    = close ? probeAround(t.traceStart(), 10) : probeUnderPointer(event.pixel, 10);
-                t.smartSelect(probe, false); // the move that brings the pointer there
-                t.smartSelect(probe, true);
+            if (event.kind == OutlineEvent::Click)
+                press(event.pixel, Qt::LeftButton, probeUnderPointer(event.pixel, 10));
+            else if (event.kind == OutlineEvent::Close && t.anchorPoint() != kNoTrace) {
+                // The pointer's pixel for which the window aims exactly at the trace's start.
+                const QPoint start = t.traceStart();
+                const QRect aimed = probeAround(start, 10);
+                press(start + aimed.topLeft() - probeUnderPointer(start, 10).topLeft(),
+                    Qt::LeftButton, aimed);
             } else if (event.kind == OutlineEvent::Abandon)
-                t.smartSelect(probeAround({ 1, 1 }, 10), true, true);
+                press({ 1, 1 }, Qt::RightButton, probeUnderPointer({ 1, 1 }, 10));
             else if (event.kind == OutlineEvent::Undo)
                 t.undoStack().undo();
             else if (event.kind == OutlineEvent::Invert)
                 t.ui()->actionInvert->trigger();
+            if (QTest::currentTestFailed())
+                return;
         }
         t.ui()->actionTransparent->trigger(); // keeps the soft alpha of the mask in sight
         const QString saved = m_folder.filePath(QTest::currentDataTag() + QStringLiteral(".png"));
