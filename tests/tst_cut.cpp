@@ -7,13 +7,21 @@
 #include "tracing.h"
 #include "zelgraphicsview.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QPainter>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 #include <QtMath>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace
 {
@@ -38,14 +46,65 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// Exit code (-1 when it crashed) and what it wrote to stderr.
-std::pair<int, QString> runCut(const QStringList &arguments)
+const QString kCut = QStringLiteral(VELMORA_BUILD_DIR "/tools/velmora-cut");
+
+// Exit code (-1 when it crashed) and the raw bytes written to stderr.
+std::pair<int, QByteArray> run(const QString &program, const QStringList &arguments,
+    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
-    process.start(QStringLiteral(VELMORA_BUILD_DIR "/tools/velmora-cut"), arguments);
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
     process.waitForFinished(120000); // a hang ends with status 0, which no test expects
     const int status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return { status, QString::fromUtf8(process.readAllStandardError()) };
+    return { status, process.readAllStandardError() };
+}
+
+std::pair<int, QString> runCut(const QStringList &arguments)
+{
+    const auto [status, errors] = run(kCut, arguments);
+    return { status, QString::fromUtf8(errors) };
+}
+
+// A shell runs the script, so that file names can hold bytes that are not UTF-8; it finds the
+// program in $CUT and each given variable by its name.
+std::pair<int, QByteArray> runShell(const QString &script, const QHash<QString, QString> &values)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("CUT"), kCut);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    return run(QStringLiteral("/bin/sh"), { QStringLiteral("-c"), script }, environment);
+}
+
+// Messages that cannot drive a terminal: one "velmora-cut: " line each, no control bytes.
+bool terminalSafe(const QByteArray &errors)
+{
+    const bool plain = std::all_of(errors.cbegin(), errors.cend(),
+        [](char c) { return c == '\n' || (uchar(c) >= 0x20 && c != 0x7f); });
+    const QList<QByteArray> lines = errors.split('\n');
+    return plain && errors.endsWith('\n') == !errors.isEmpty()
+        && std::all_of(lines.cbegin(), lines.cend() - 1,
+            [](const QByteArray &line) { return line.startsWith("velmora-cut: "); });
+}
+
+// Each entry of a folder with its type (the file type bits of lstat) and size, to show that a
+// refused run changed nothing, not even what sits behind a special file.
+QStringList snapshot(const QString &folder)
+{
+    QStringList entries;
+    const QFileInfoList infos = QDir(folder).entryInfoList(
+        QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo &info : infos) {
+        QString type = info.isSymLink() ? QStringLiteral("link") : QString();
+#ifdef Q_OS_UNIX
+        struct stat status;
+        if (::stat(QFile::encodeName(info.filePath()).constData(), &status) == 0)
+            type += QString::number(status.st_mode & S_IFMT, 8);
+#endif
+        entries << QStringLiteral("%1 %2 %3").arg(info.fileName(), type).arg(info.size());
+    }
+    return entries;
 }
 
 } // namespace
@@ -57,8 +116,30 @@ class TestCut : public QObject
     QTemporaryDir m_folder;
     const QString m_picture = m_folder.filePath(QStringLiteral("objects.png"));
 
+    const QString m_noisy = m_folder.filePath(QStringLiteral("noisy.png"));
+    const QString m_tall = m_folder.filePath(QStringLiteral("tall.bmp"));
+    const QString m_square = QStringLiteral("click 104 59\nclick 146 59\nclick 146 101\nclose\n");
+
 private slots:
-    void initTestCase() { QVERIFY(objectPicture().save(m_picture)); }
+    void initTestCase()
+    {
+        QVERIFY(objectPicture().save(m_picture));
+        // The decoder warns about a text chunk whose checksum is wrong, and reads the rest.
+        QImage noisy = objectPicture();
+        noisy.setText(QStringLiteral("Comment"), QStringLiteral("checksum spoilt below"));
+        QBuffer buffer;
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && noisy.save(&buffer, "png"));
+        QByteArray bytes = buffer.data();
+        const qsizetype text = bytes.indexOf("tEXt");
+        QVERIFY(text > 4);
+        const qsizetype crc = text + 4 + qFromBigEndian<quint32>(bytes.constData() + text - 4);
+        bytes[crc] = char(bytes.at(crc) ^ 0x55);
+        QVERIFY(writeBytes(m_noisy, bytes));
+        // Taller than any JPEG can be.
+        QImage tall(1, 70000, QImage::Format_RGB32);
+        tall.fill(Qt::darkCyan);
+        QVERIFY(tall.save(m_tall, "bmp"));
+    }
 
     void replayEqualsTheWindowsSave_data()
     {
@@ -210,6 +291,158 @@ private slots:
         QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
             QStringList { "bad.txt" });
         QCOMPARE(QImage(m_picture).convertToFormat(QImage::Format_ARGB32), objectPicture());
+    }
+
+    void badOutlinesStopTheRun_data()
+    {
+        QTest::addColumn<QByteArray>("outline");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("named"); // what the message must say
+        // The file's own name carries an escape sequence too, which the message must escape.
+        const QString bad = QStringLiteral("shape\\x1b[1m.txt:");
+        QTest::newRow("NUL ending a number early") << QByteArray("click 21 50\nclick 55 26\0JUNK\n",
+            26) << 2 << bad + "2: control character U+0000";
+        QTest::newRow("escape sequence before a word") << QByteArray(
+            "click 21 50\n\x1b[2Jclick 55 26\n") << 2 << bad + "2: control character U+001B";
+        QTest::newRow("delete inside a number")
+            << QByteArray("click 21 5\x7f\n") << 2 << bad + "1: control character U+007F";
+        QTest::newRow("C1 control sequence introducer") << QByteArray("close\nundo # \xc2\x9b"
+                                                                      "2J\n")
+                                                        << 2 << bad + "2: control character U+009B";
+        QTest::newRow("carriage return inside a line")
+            << QByteArray("click 21\r50\n") << 2 << bad + "1: control character U+000D";
+        QTest::newRow("right-to-left override echoed escaped") << QByteArray(
+            "click 21 50\n\xe2\x80\xae"
+            "click 55 26\n") << 2 << bad + "2: unknown event \"\\u202eclick\"";
+        // Not bad: tabs are blanks and Windows line ends are line ends.
+        QTest::newRow("tabs and CRLF still read")
+            << QByteArray("click\t104 59\r\nclick 146\t59\r\nclick 146 101\r\nclose\r\n") << 0
+            << QString();
+    }
+
+    void badOutlinesStopTheRun()
+    {
+        QFETCH(QByteArray, outline);
+        QFETCH(int, exitCode);
+        QFETCH(QString, named);
+        QTemporaryDir out;
+        const QString file = out.filePath(QStringLiteral("shape\x1b[1m.txt"));
+        QVERIFY(writeBytes(file, outline));
+        const auto [status, errors]
+            = run(kCut, { "-q", "--outline", file, "-o", out.filePath("cut.png"), m_picture });
+        QCOMPARE(status, exitCode);
+        QVERIFY2(terminalSafe(errors), errors.constData());
+        QVERIFY2(QString::fromUtf8(errors).contains(named), errors.constData());
+        QCOMPARE(QFileInfo::exists(out.filePath("cut.png")), exitCode == 0);
+    }
+
+    void failingOutputsWriteNothing_data()
+    {
+        QTest::addColumn<QString>("setup"); // a shell script run in the folder $D
+        QTest::addColumn<QStringList>("arguments"); // @D@: that folder
+        QTest::addColumn<QString>("named");
+        const QStringList square { "--click", "104,59", "--click", "146,59", "--click", "146,101" };
+        QTest::newRow("pipe as the output")
+            << "mkfifo \"$D/cut.png\"" << square + QStringList { "-o", "@D@/cut.png" }
+            << "--output @D@/cut.png: not a regular file";
+        // As root a device node of its own, so that a fault cannot replace the system's; as
+        // anyone else a link to /dev/null, which no one else may replace.
+        QTest::newRow("device node as the output")
+            << "if [ \"$(id -u)\" = 0 ]; then mknod \"$D/null\" c 1 3; "
+               "else ln -s /dev/null \"$D/null\"; fi"
+            << square + QStringList { "-o", "@D@/null" } << "--output @D@/null: not a regular file";
+        QTest::newRow("link to a pipe as the edges, after a good output")
+            << "mkfifo \"$D/pipe\" && ln -s pipe \"$D/edges.png\""
+            << square + QStringList { "-o", "@D@/cut.png", "--edges", "@D@/edges.png" }
+            << "--edges @D@/edges.png: not a regular file";
+        QTest::newRow("pipe under a result's name in the output folder")
+            << "mkdir \"$D/cuts\" && mkfifo \"$D/cuts/objects.png\""
+            << square + QStringList { "-o", "@D@/cuts" } << "@D@/cuts/objects.png";
+        QTest::newRow("link loop as the output")
+            << "ln -s loop.png \"$D/loop.png\"" << square + QStringList { "-o", "@D@/loop.png" }
+            << "leads to no file";
+        QTest::newRow("JPEG format under a PNG name")
+            << "true" << square + QStringList { "--format", "jpg", "-o", "@D@/cut.png" }
+            << "--format jpg does not match the output name @D@/cut.png";
+        QTest::newRow("PNG format under a JPEG name in capitals")
+            << "true" << square + QStringList { "--format", "png", "-o", "@D@/cut.JPEG" }
+            << "--format png does not match";
+    }
+
+    void failingOutputsWriteNothing()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, named);
+        QTemporaryDir out;
+        QCOMPARE(runShell(setup, { { "D", out.path() } }).first, 0);
+        const auto everything
+            = [&] { return snapshot(out.path()) + snapshot(out.filePath("cuts")); };
+        const QStringList before = everything();
+        for (QString &argument : arguments)
+            argument.replace(QStringLiteral("@D@"), out.path());
+        const auto [status, errors] = run(kCut, arguments + QStringList { m_picture });
+        QCOMPARE(status, 2);
+        QVERIFY2(terminalSafe(errors) && errors.count('\n') == 1, errors.constData());
+        QVERIFY2(QString::fromUtf8(errors).contains(named.replace("@D@", out.path())),
+            errors.constData());
+        QCOMPARE(everything(), before);
+    }
+
+    void badFilesAreNamedAndSkipped_data()
+    {
+        QTest::addColumn<QString>("setup"); // a shell script run in the folder $D
+        QTest::addColumn<QString>("input"); // a shell word
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("named"); // what stderr must say; empty: nothing with -q
+        QTest::newRow("name not UTF-8")
+            << "cp \"$PICTURE\" \"$D/$(printf 'shot\\377.png')\""
+            << "\"$D/$(printf 'shot\\377.png')\"" << QStringList { "-q" }
+            << "shot\\xff.png: the file name is not valid UTF-8";
+        QTest::newRow("escape sequence in a missing name")
+            << "true"
+            << "\"$D/$(printf 'gone\\033[2J.png')\"" << QStringList { "-q" }
+            << "gone\\x1b[2J.png: file not found";
+        QTest::newRow("too tall for JPEG, said before the work")
+            << "true"
+            << "\"$TALL\"" << QStringList { "-q", "--format", "jpg" }
+            << "tall.bmp: too tall for JPEG";
+        QTest::newRow("decoder noise silenced")
+            << "true"
+            << "\"$NOISY\"" << QStringList { "-q" } << QString();
+        QTest::newRow("decoder noise as the tool's message")
+            << "true"
+            << "\"$NOISY\"" << QStringList() << "velmora-cut: libpng warning: ";
+    }
+
+    // A bad input fails alone, named in a message that cannot drive the terminal; the good
+    // picture beside it is still written.
+    void badFilesAreNamedAndSkipped()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, input);
+        QFETCH(QStringList, options);
+        QFETCH(QString, named);
+        QTemporaryDir out;
+        const QString command = setup + QStringLiteral(" && exec \"$CUT\" --outline \"$OUTLINE\" ")
+            + options.join(u' ') + QStringLiteral(" -o \"$D/cuts/\" \"$PICTURE\" ") + input;
+        const QString outline = out.filePath("square.txt");
+        QVERIFY(writeBytes(outline, m_square.toUtf8()));
+        const auto [status, errors] = runShell(command,
+            { { "D", out.path() }, { "PICTURE", m_picture }, { "OUTLINE", outline },
+                { "TALL", m_tall }, { "NOISY", m_noisy } });
+        const bool inputFails = options.contains("-q") && !named.isEmpty();
+        QCOMPARE(status, inputFails ? 1 : 0);
+        QVERIFY2(terminalSafe(errors), errors.constData());
+        const QString said = QString::fromUtf8(errors);
+        QVERIFY2(named.isEmpty() ? said.isEmpty() : said.contains(named), errors.constData());
+        QVERIFY2(!said.contains("not found") || named.contains("not found"), errors.constData());
+        QCOMPARE(said.count("] error: "), inputFails ? 1 : 0);
+        const QString suffix = options.contains("jpg") ? ".jpg" : ".png";
+        QStringList written { "objects" + suffix };
+        if (!inputFails)
+            written.prepend("noisy" + suffix);
+        QCOMPARE(QDir(out.filePath("cuts")).entryList(QDir::Files, QDir::Name), written);
     }
 };
 

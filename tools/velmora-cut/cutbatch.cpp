@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
 #include <QTextStream>
@@ -68,6 +69,42 @@ QByteArray formatForFile(const QString &fileName)
 {
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     return suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg") ? "jpg" : "png";
+}
+
+// The picture format a file name's suffix claims ("jpg" for .jpg and .jpeg); empty when the
+// name has no suffix or one that names no format Qt reads or writes.
+QByteArray formatNamedBy(const QString &fileName)
+{
+    const QByteArray suffix = QFileInfo(fileName).suffix().toLower().toLatin1();
+    if (suffix == "jpg" || suffix == "jpeg")
+        return "jpg";
+    if (!suffix.isEmpty()
+        && (QImageWriter::supportedImageFormats().contains(suffix)
+            || QImageReader::supportedImageFormats().contains(suffix)))
+        return suffix;
+    return {};
+}
+
+// Only regular files, or links to them, are replaced: renaming a result over a device or a
+// pipe would take it away from everything else that uses it (as root even /dev/null).
+bool checkTarget(const QString &option, const QString &file, QString *error)
+{
+    const QFileInfo info(file);
+    if (info.isSymLink() && !info.exists()) {
+        setError(error,
+            QStringLiteral("%1 %2: a symbolic link that leads to no file (broken, or a loop); "
+                           "it is left alone")
+                .arg(option, file));
+        return false;
+    }
+    if (info.exists() && !info.isFile()) {
+        setError(error,
+            QStringLiteral("%1 %2: not a regular file (a folder, device, pipe or socket); it is "
+                           "left alone")
+                .arg(option, file));
+        return false;
+    }
+    return true;
 }
 
 // Where results go must be a folder for several inputs, and a folder that can be made.
@@ -193,12 +230,29 @@ bool CutBatch::plan(QString *error)
     if (!edges.isEmpty() && !edgesFolder && !checkParent(QStringLiteral("--edges"), edges, error))
         return false;
 
+    // The name says what is in the file; bytes of another format under it mislead every
+    // program that trusts the suffix.
+    if (!output.isEmpty() && !outputFolder && !m_options.format.isEmpty()) {
+        const QByteArray named = formatNamedBy(output);
+        if (!named.isEmpty() && named != m_options.format) {
+            setError(error,
+                QStringLiteral("--format %1 does not match the output name %2; name it .%1 or "
+                               "leave out --format")
+                    .arg(QString::fromLatin1(m_options.format), output));
+            return false;
+        }
+    }
+
     QHash<QString, QString> inputs; // identity -> input as given
-    for (const QString &input : m_options.inputs)
-        inputs.insert(identity(input), input);
+    for (const QString &input : m_options.inputs) {
+        if (!isUndecodableArgument(input))
+            inputs.insert(identity(input), input);
+    }
 
     QHash<QString, QString> writers; // identity of a file to write -> the input writing it
-    const auto claim = [&](const QString &file, const QString &input) {
+    const auto claim = [&](const QString &option, const QString &file, const QString &input) {
+        if (!checkTarget(option, file, error))
+            return false;
         const QString id = identity(file);
         if (inputs.contains(id)) {
             setError(error,
@@ -220,6 +274,11 @@ bool CutBatch::plan(QString *error)
         const QString base = QFileInfo(input).completeBaseName();
         CutJob job;
         job.input = input;
+        // It fails when it runs; there is no name to derive a result's from.
+        if (isUndecodableArgument(input)) {
+            m_jobs.append(job);
+            continue;
+        }
         if (!output.isEmpty()) {
             job.format = !m_options.format.isEmpty() ? m_options.format
                 : outputFolder                       ? QByteArray("png")
@@ -227,13 +286,13 @@ bool CutBatch::plan(QString *error)
             job.output = outputFolder
                 ? QDir(output).filePath(base + QLatin1Char('.') + QString::fromLatin1(job.format))
                 : output;
-            if (!claim(job.output, input))
+            if (!claim(QStringLiteral("--output"), job.output, input))
                 return false;
         }
         if (!edges.isEmpty()) {
             job.edges
                 = edgesFolder ? QDir(edges).filePath(base + QStringLiteral(".edges.png")) : edges;
-            if (!claim(job.edges, input))
+            if (!claim(QStringLiteral("--edges"), job.edges, input))
                 return false;
         }
         m_jobs.append(job);
@@ -253,6 +312,12 @@ CutOutcome CutBatch::runJob(const CutJob &job) const
     QElapsedTimer clock;
     QString error;
 
+    if (isUndecodableArgument(job.input)) {
+        outcome.error
+            = QStringLiteral("%1: the file name is not valid UTF-8").arg(argumentShown(job.input));
+        return outcome;
+    }
+
     clock.start();
     const QImage picture = readPicture(job.input, &error);
     outcome.times.load = milliseconds(clock);
@@ -261,6 +326,18 @@ CutOutcome CutBatch::runJob(const CutJob &job) const
         outcome.error = error;
         return outcome;
     }
+
+    // Asked before the analysis and the cut, which the writer would otherwise refuse only at
+    // the end; the check goes by suffix, and the format decides, whatever the name.
+    const auto fits = [&](const QByteArray &format) {
+        const bool fit = checkPictureFits(
+            picture.size(), QStringLiteral("result.") + QString::fromLatin1(format), &error);
+        if (!fit)
+            outcome.error = QStringLiteral("%1: %2").arg(job.input, error);
+        return fit;
+    };
+    if ((!job.output.isEmpty() && !fits(job.format)) || (!job.edges.isEmpty() && !fits("png")))
+        return outcome;
 
     clock.restart();
     const QList<quint16> edgeMap = findEdges(picture);
@@ -298,20 +375,21 @@ CutOutcome CutBatch::runJob(const CutJob &job) const
 
 int CutBatch::run(QTextStream &log)
 {
-    const QString prefix = QStringLiteral("velmora-cut: ");
+    // Names and outline text reach the terminal only through printable().
+    const auto say = [&log](const QString &line) {
+        log << QStringLiteral("velmora-cut: ") << printable(line) << Qt::endl;
+    };
     QString error;
     if (!plan(&error)) {
-        log << prefix << error << Qt::endl;
+        say(error);
         return 2;
     }
 
     const bool anyJpeg = std::any_of(
         m_jobs.cbegin(), m_jobs.cend(), [](const CutJob &job) { return job.format == "jpg"; });
     if (!m_options.quiet && anyJpeg && m_options.background.alpha() != 255) {
-        log << prefix
-            << QStringLiteral("warning: JPEG keeps no transparency; the background is written "
-                              "opaque (use PNG to keep it)")
-            << Qt::endl;
+        say(QStringLiteral("warning: JPEG keeps no transparency; the background is written "
+                           "opaque (use PNG to keep it)"));
     }
 
     const int count = int(m_jobs.size());
@@ -322,7 +400,7 @@ int CutBatch::run(QTextStream &log)
         const QString step = QStringLiteral("[%1/%2] ").arg(i + 1).arg(count);
         if (!outcome.ok) {
             ++failed;
-            log << prefix << step << QStringLiteral("error: ") << outcome.error << Qt::endl;
+            say(step + QStringLiteral("error: ") + outcome.error);
             continue;
         }
         if (m_options.quiet)
@@ -332,16 +410,15 @@ int CutBatch::run(QTextStream &log)
             written << job.output;
         if (!job.edges.isEmpty())
             written << job.edges;
-        log << prefix << step << job.input << QStringLiteral(" -> ")
-            << written.join(QStringLiteral(", "))
-            << QStringLiteral(" (%1 s)").arg(outcome.times.total() / 1000.0, 0, 'f', 2) << Qt::endl;
+        say(step + job.input + QStringLiteral(" -> ") + written.join(QStringLiteral(", "))
+            + QStringLiteral(" (%1 s)").arg(outcome.times.total() / 1000.0, 0, 'f', 2));
     }
 
     if (!m_options.quiet) {
-        log << prefix << QStringLiteral("%1 of %2 pictures done").arg(count - failed).arg(count);
+        QString summary = QStringLiteral("%1 of %2 pictures done").arg(count - failed).arg(count);
         if (failed)
-            log << QStringLiteral(", %1 failed").arg(failed);
-        log << Qt::endl;
+            summary += QStringLiteral(", %1 failed").arg(failed);
+        say(summary);
     }
     return failed ? 1 : 0;
 }

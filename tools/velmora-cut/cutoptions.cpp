@@ -36,10 +36,117 @@ CutCommandLine refuse(const QString &message)
 
 QString quoted(const QString &text)
 {
-    return QLatin1Char('"') + text + QLatin1Char('"');
+    return QLatin1Char('"') + argumentShown(text) + QLatin1Char('"');
+}
+
+// Format characters that only steer the layout, and could make a shown name read differently
+// from the bytes it has (bidirectional overrides, zero-width spaces); the joiners stay, since
+// scripts and emoji need them.
+bool isInvisible(char32_t code)
+{
+    const QChar::Category category = QChar::category(code);
+    if (category == QChar::Other_Format)
+        return code != 0x200c && code != 0x200d;
+    return category == QChar::Other_Control || category == QChar::Separator_Line
+        || category == QChar::Separator_Paragraph;
+}
+
+QString escaped(char32_t code)
+{
+    switch (code) {
+    case 0:
+        return QStringLiteral("\\0");
+    case '\t':
+        return QStringLiteral("\\t");
+    case '\n':
+        return QStringLiteral("\\n");
+    case '\r':
+        return QStringLiteral("\\r");
+    default:
+        break;
+    }
+    if (code < 0x100)
+        return QStringLiteral("\\x%1").arg(uint(code), 2, 16, QLatin1Char('0'));
+    if (code < 0x10000)
+        return QStringLiteral("\\u%1").arg(uint(code), 4, 16, QLatin1Char('0'));
+    return QStringLiteral("\\U%1").arg(uint(code), 8, 16, QLatin1Char('0'));
+}
+
+// The length of the UTF-8 sequence a byte starts; 0 for a byte that starts none.
+int sequenceLength(uchar lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if ((lead & 0xe0) == 0xc0)
+        return 2;
+    if ((lead & 0xf0) == 0xe0)
+        return 3;
+    if ((lead & 0xf8) == 0xf0)
+        return 4;
+    return 0;
 }
 
 } // namespace
+
+QString printable(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            const char32_t code = QChar::surrogateToUcs4(c, text.at(i + 1));
+            if (isInvisible(code))
+                shown += escaped(code);
+            else
+                shown.append(c).append(text.at(i + 1));
+            ++i;
+        } else if (c.isSurrogate() || isInvisible(c.unicode())) {
+            shown += escaped(c.unicode());
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+bool isValidUtf8(const QByteArray &bytes)
+{
+    // Undecodable bytes come back as U+FFFD, so only valid UTF-8 survives the round trip.
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+}
+
+QString printableBytes(const QByteArray &bytes)
+{
+    QString shown;
+    for (qsizetype i = 0; i < bytes.size();) {
+        const qsizetype length = sequenceLength(uchar(bytes.at(i)));
+        const QByteArray sequence = bytes.mid(i, length);
+        if (length > 0 && sequence.size() == length && isValidUtf8(sequence)) {
+            shown += printable(QString::fromUtf8(sequence));
+            i += length;
+        } else {
+            shown += escaped(uchar(bytes.at(i)));
+            ++i;
+        }
+    }
+    return shown;
+}
+
+QString undecodableArgument(const QByteArray &bytes)
+{
+    return QChar(0) + printableBytes(bytes);
+}
+
+bool isUndecodableArgument(const QString &argument)
+{
+    return argument.startsWith(QChar(0));
+}
+
+QString argumentShown(const QString &argument)
+{
+    return isUndecodableArgument(argument) ? argument.mid(1) : argument;
+}
 
 QColor parseBackground(const QString &text)
 {
@@ -88,7 +195,8 @@ CutCommandLine parseCommandLine(const QStringList &arguments)
                        "(default 10, as in the window at zoom 1)."),
         QStringLiteral("N"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
-        QStringLiteral("png or jpg; default: from the output's suffix, PNG otherwise."),
+        QStringLiteral("png or jpg; default: from the output's suffix, PNG otherwise. An output "
+                       "file whose suffix names another format is refused."),
         QStringLiteral("FORMAT"));
     const QCommandLineOption edgesOption(QStringLiteral("edges"),
         QStringLiteral("Also writes the edge strengths (0 to 765) as a 16-bit grey PNG: a file "
@@ -147,6 +255,14 @@ CutCommandLine parseCommandLine(const QStringList &arguments)
         else
             return refuse(QStringLiteral("--format: expected png or jpg, got %1")
                               .arg(quoted(parser.value(formatOption))));
+    }
+
+    // Qt could open none of these files by a name it cannot decode.
+    for (const QCommandLineOption *option : { &outlineOption, &outputOption, &edgesOption }) {
+        const QString value = parser.value(*option);
+        if (isUndecodableArgument(value))
+            return refuse(QStringLiteral("--%1 %2: the file name is not valid UTF-8")
+                              .arg(option->names().constLast(), argumentShown(value)));
     }
 
     if (parser.isSet(outlineOption)) {

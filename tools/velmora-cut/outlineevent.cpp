@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QStringConverter>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -54,6 +56,17 @@ bool parseOutline(
         };
 
         QString line = lines.at(i);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1); // written on Windows
+        // Tabs are blanks; anything else below a space is binary, and a NUL would even end a
+        // number early for the conversion below.
+        const auto control = std::find_if(line.cbegin(), line.cend(),
+            [](QChar c) { return c.category() == QChar::Other_Control && c != QLatin1Char('\t'); });
+        if (control != line.cend())
+            return fail(
+                QStringLiteral("control character U+%1 in the line (an outline is "
+                               "plain text)")
+                    .arg(QString::number(control->unicode(), 16).toUpper(), 4, QLatin1Char('0')));
         const qsizetype comment = line.indexOf(QLatin1Char('#'));
         if (comment >= 0)
             line.truncate(comment);
@@ -97,7 +110,16 @@ bool readOutline(const QString &fileName, QList<OutlineEvent> *events, QString *
 {
     const QFileInfo info(fileName);
     if (!info.exists()) {
-        setError(error, QStringLiteral("%1: outline file not found").arg(fileName));
+        // A link that leads nowhere, or round in a loop, names a file that is there.
+        if (info.isSymLink()) {
+            QFile link(fileName);
+            link.open(QIODevice::ReadOnly);
+            setError(error,
+                QStringLiteral("%1: outline cannot be read (%2)")
+                    .arg(fileName, link.errorString()));
+        } else {
+            setError(error, QStringLiteral("%1: outline file not found").arg(fileName));
+        }
         return false;
     }
     // A pipe or a device could block for ever.
