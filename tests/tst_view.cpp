@@ -3,6 +3,7 @@
 #include <QGraphicsEllipseItem>
 #include <QGraphicsScene>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -31,6 +32,9 @@ struct Canvas {
         window.show();
         view->setScene(&scene);
         view->scale(zoom, zoom);
+        // Zoomed past the viewport, the view keeps its centre; scroll back to the corner.
+        view->horizontalScrollBar()->setValue(0);
+        view->verticalScrollBar()->setValue(0);
         view->SetToolMode(ToolMode::SmartSelect);
     }
     void send(QPoint p, QEvent::Type type = QEvent::MouseMove, Qt::MouseButton b = Qt::NoButton)
@@ -45,27 +49,74 @@ class TestView : public QObject
     Q_OBJECT
 
 private slots:
-    void probeRectangle()
+    void probeAndAimRectangles()
     {
         // The probe spans p -/+ (5, 5) on screen. At zoom 2, 23.5 truncates; at the left edge
-        // -2.5 truncates toward zero. The last pointer is off the scene.
+        // -2.5 truncates toward zero. Where the probe is empty (off the scene, zoom above 10)
+        // the aim is the probe's unclipped size, at least 1, centred on the pixel under the
+        // pointer clamped into the scene: (195 + 204) / 2 = 199, (-2 + 2) / 2 = 0.
         const QPoint p(52, 38);
         constexpr auto L = Qt::LeftButton, M = Qt::MiddleButton, R = Qt::RightButton;
-        const std::tuple<qreal, QPoint, Qt::MouseButton, QRect> cases[]
-            = { { 1.0, p, L, QRect(47, 33, 10, 10) }, { 2.0, p, M, QRect(23, 16, 5, 5) },
-                  { 0.5, p, R, QRect(94, 66, 20, 20) }, { 12.0, { 300, 200 }, R, QRect() },
-                  { 2.0, { 0, 20 }, L, QRect(0, 7, 3, 5) },
-                  { 1.0, { 197, 157 }, L, QRect(192, 152, 8, 8) },
-                  { 1.0, { 260, 80 }, M, QRect() } };
-        for (const auto &[zoom, pos, button, rect] : cases) {
-            // A press sends even an empty rectangle, draws nothing and does not count as a move.
+        const std::tuple<qreal, QPoint, Qt::MouseButton, QRect, QRect> cases[] = {
+            { 1.0, p, L, QRect(47, 33, 10, 10), QRect(47, 33, 10, 10) },
+            { 2.0, p, M, QRect(23, 16, 5, 5), QRect(23, 16, 5, 5) },
+            { 0.5, p, R, QRect(94, 66, 20, 20), QRect(94, 66, 20, 20) },
+            { 2.0, { 0, 20 }, L, QRect(0, 7, 3, 5), QRect(0, 7, 3, 5) },
+            { 1.0, { 197, 157 }, L, QRect(192, 152, 8, 8), QRect(192, 152, 8, 8) },
+            { 12.0, { 300, 200 }, R, QRect(), QRect(25, 16, 1, 1) },
+            { 20.0, { 405, 317 }, L, QRect(), QRect(20, 15, 1, 1) },
+            { 1.0, { 260, 80 }, M, QRect(), QRect(195, 76, 10, 10) },
+            { 0.5, { 500, 30 }, L, QRect(), QRect(190, 51, 20, 20) },
+            { 2.0, { -30, -50 }, L, QRect(), QRect(-2, -2, 5, 5) },
+        };
+        for (const auto &[zoom, pos, button, probe, aim] : cases) {
+            // A press sends the aim, draws nothing and does not count as a move.
             Canvas c(zoom);
+            QCOMPARE(c.view->ProbeRect(pos), probe);
             c.send(pos, QEvent::MouseButtonPress, button);
             QVERIFY(c.scene.items().isEmpty());
             c.send(pos);
-            const QList<QVariantList> sent { { rect, true, button == R }, { rect, false, false } };
-            QCOMPARE(QList<QVariantList>(c.spy), sent.mid(0, rect.isEmpty() ? 1 : 2));
-            QCOMPARE(marker(c.scene), QRectF(rect));
+            const QList<QVariantList> sent { { aim, true, button == R }, { aim, false, false } };
+            QCOMPARE(QList<QVariantList>(c.spy), sent);
+            // The marker shows the probe; without one, a circle ten screen pixels wide
+            // centred on the pointer, wherever that is.
+            const QRectF shown = marker(c.scene);
+            if (!probe.isEmpty()) {
+                QCOMPARE(shown, QRectF(probe));
+                continue;
+            }
+            const QRectF onScreen = c.view->viewportTransform().mapRect(shown);
+            QCOMPARE(onScreen, QRectF(pos - QPoint(5, 5), QSizeF(10, 10)));
+        }
+    }
+
+    void aimIsTheProbeWhereverTheProbeHasArea()
+    {
+        // Swept over the whole scene and the grey around it, at zooms either side of 1 and up
+        // to 10: the aim differs from the probe only where the probe is empty, and then it
+        // lies over the scene, centred on it or reaching into it, never collapsing to a point.
+        for (const qreal zoom : { 0.37, 0.5, 1.0, 1.7, 3.3, 7.5, 10.0 }) {
+            Canvas c(zoom);
+            const QRect bounds = c.scene.sceneRect().toRect();
+            int differing = 0;
+            for (int x = -40; x < 200 * zoom + 40; x += 3) {
+                for (int y = -40; y < 160 * zoom + 40; y += 3) {
+                    const QPoint pos(x, y);
+                    const QRect probe = c.view->ProbeRect(pos);
+                    const QRect aim = c.view->AimRect(pos);
+                    if (!probe.isEmpty()) {
+                        QCOMPARE(aim, probe);
+                        continue;
+                    }
+                    ++differing;
+                    const QPoint centre(
+                        (aim.left() + aim.right()) / 2, (aim.top() + aim.bottom()) / 2);
+                    QVERIFY2(
+                        bounds.contains(centre) && aim.width() == aim.height() && aim.width() >= 1,
+                        qPrintable(QStringLiteral("zoom %1 at %2,%3").arg(zoom).arg(x).arg(y)));
+                }
+            }
+            QVERIFY(differing > 0); // the sweep reached off the scene
         }
     }
 
@@ -78,13 +129,16 @@ private slots:
         c.send({ 60, 40 }, QEvent::MouseButtonRelease, Qt::LeftButton);
         QVERIFY(c.spy.count() == 1 && marker(c.scene) == QRectF(55, 35, 10, 10));
         const auto *item = static_cast<QGraphicsEllipseItem *>(c.scene.items()[0]);
-        QVERIFY(item->zValue() == 20.0 && item->pen().isCosmetic() && item->brush() == QBrush());
+        QVERIFY(item->zValue() == 20.0 && item->brush() == QBrush());
+        QVERIFY(item->pen().isCosmetic() && item->pen().widthF() <= 1.0);
 
-        // An empty probe removes the marker and leaves the last position alone; so does leaving.
+        // Off the scene the marker stays with the pointer and the aim with the nearest pixel.
         c.send({ 260, 80 });
-        QVERIFY(c.scene.items().isEmpty());
+        c.send({ 290, 80 });
+        QVERIFY(c.spy.count() == 3 && marker(c.scene) == QRectF(285, 75, 10, 10));
+        QCOMPARE(c.spy.last().first().toRect(), QRect(195, 76, 10, 10));
         c.send({ 60, 40 });
-        QVERIFY(c.spy.count() == 1 && !marker(c.scene).isNull());
+        QVERIFY(c.spy.count() == 4 && marker(c.scene) == QRectF(55, 35, 10, 10));
         QEvent leave(QEvent::Leave);
         QCoreApplication::sendEvent(c.view, &leave);
         QVERIFY(c.scene.items().isEmpty());
@@ -94,7 +148,7 @@ private slots:
         c.view->SetToolMode(ToolMode::None);
         c.send({ 30, 30 });
         c.send({ 40, 30 }, QEvent::MouseButtonPress, Qt::RightButton);
-        QVERIFY(c.spy.count() == 2 && c.scene.items().isEmpty());
+        QVERIFY(c.spy.count() == 5 && c.scene.items().isEmpty());
         QCOMPARE(c.view->viewport()->cursor().shape(), Qt::ArrowCursor);
         c.view->SetToolMode(ToolMode::SmartSelect);
         QCOMPARE(c.view->viewport()->cursor().shape(), Qt::BlankCursor);

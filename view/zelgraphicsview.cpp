@@ -1,11 +1,13 @@
 #include "zelgraphicsview.h"
 
+#include "hairlinepen.h"
+
 #include <QGraphicsEllipseItem>
 #include <QGraphicsScene>
 #include <QMouseEvent>
-#include <QPen>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -87,13 +89,35 @@ void ZelGraphicsView::SetToolMode(ToolMode mode)
     viewport()->setCursor(mode == ToolMode::SmartSelect ? Qt::BlankCursor : Qt::ArrowCursor);
 }
 
-QRect ZelGraphicsView::ProbeRect(const QPoint &pos) const
+QRect ZelGraphicsView::unclippedProbe(const QPoint &pos) const
 {
     const QPointF a = mapToScene(pos - kProbeHalf);
     const QPointF b = mapToScene(pos + kProbeHalf);
-    const QRect probe(truncated(a.x()), truncated(a.y()), truncated(b.x() - a.x()),
-                      truncated(b.y() - a.y()));
-    return probe & sceneRect().toRect();
+    return QRect(
+        truncated(a.x()), truncated(a.y()), truncated(b.x() - a.x()), truncated(b.y() - a.y()));
+}
+
+QRect ZelGraphicsView::ProbeRect(const QPoint &pos) const
+{
+    return unclippedProbe(pos) & sceneRect().toRect();
+}
+
+QRect ZelGraphicsView::AimRect(const QPoint &pos) const
+{
+    const QRect probe = ProbeRect(pos);
+    const QRect bounds = sceneRect().toRect();
+    if (!probe.isEmpty() || bounds.isEmpty())
+        return probe;
+    // Not clipped to the scene: at low zoom clipping would pull its centre into the picture
+    // and away from the pixel nearest the pointer.
+    const QRect size = unclippedProbe(pos);
+    const int width = std::max(size.width(), 1);
+    const int height = std::max(size.height(), 1);
+    const QPointF under = mapToScene(pos);
+    const int x = std::clamp(truncated(std::floor(under.x())), bounds.left(), bounds.right());
+    const int y = std::clamp(truncated(std::floor(under.y())), bounds.top(), bounds.bottom());
+    // The window aims at (left + right) / 2, which is x for both odd and even widths.
+    return QRect(x - (width - 1) / 2, y - (height - 1) / 2, width, height);
 }
 
 void ZelGraphicsView::mousePressEvent(QMouseEvent *event)
@@ -140,34 +164,40 @@ void ZelGraphicsView::resizeEvent(QResizeEvent *event)
 
 void ZelGraphicsView::SmartSelectPress(QMouseEvent *event)
 {
-    const QRect probe = ProbeRect(event->position().toPoint());
-    emit SmartSelect(probe, true, event->button() == Qt::RightButton);
+    const QRect aim = AimRect(event->position().toPoint());
+    emit SmartSelect(aim, true, event->button() == Qt::RightButton);
 }
 
 void ZelGraphicsView::SmartSelectMove(QMouseEvent *event)
 {
     const QPoint pos = event->position().toPoint();
     const QRect probe = ProbeRect(pos);
-    if (probe.isEmpty()) {
+    const QRect aim = probe.isEmpty() ? AimRect(pos) : probe;
+    if (aim.isEmpty()) {
         removeMarker();
         return;
     }
+    // Where the probe is clamped or below a scene unit, the circle stays with the pointer,
+    // ten screen pixels wide, rather than sticking to the scene's border.
+    const QRectF around(mapToScene(pos - kProbeHalf), mapToScene(pos + kProbeHalf));
+    showMarker(probe.isEmpty() ? around : QRectF(probe));
+    if ((lastMousePos - pos).manhattanLength() > 0)
+        emit SmartSelect(aim, false, false);
+    lastMousePos = pos;
+}
+
+void ZelGraphicsView::showMarker(const QRectF &rect)
+{
     // Left behind in the scene shown before setScene() switched to this one.
     if (markerItem && markerItem->scene() != scene())
         removeMarker();
     if (!markerItem) {
-        markerItem = new MarkerItem(QRectF(probe), this);
-        // One screen pixel at any zoom; Qt 6's default pen would scale with the view.
-        QPen pen(Qt::black);
-        pen.setCosmetic(true);
-        markerItem->setPen(pen);
+        markerItem = new MarkerItem(rect, this);
+        markerItem->setPen(hairlinePen(Qt::black));
         markerItem->setZValue(kMarkerZ);
         scene()->addItem(markerItem);
     }
-    markerItem->setRect(QRectF(probe));
-    if ((lastMousePos - pos).manhattanLength() > 0)
-        emit SmartSelect(probe, false, false);
-    lastMousePos = pos;
+    markerItem->setRect(rect);
 }
 
 void ZelGraphicsView::removeMarker()

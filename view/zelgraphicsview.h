@@ -29,8 +29,16 @@ public:
     void SetToolMode(ToolMode mode);
     ToolMode toolModeInUse() const { return toolMode; }
 
-    // The rectangle around viewport position pos, in scene coordinates, clipped to the scene.
+    // The rectangle around viewport position pos, in scene coordinates, clipped to the scene:
+    // about ten screen pixels wide, truncated to whole scene units. Empty off the scene and
+    // at zooms above 10.
     QRect ProbeRect(const QPoint &pos) const;
+
+    // What presses and moves report: ProbeRect wherever it is not empty. Where it is, a
+    // rectangle of the probe's unclipped size (at least 1 x 1) whose QRect centre is the scene
+    // pixel under the pointer, clamped into the scene, so the window aims at the nearest
+    // pixel instead of the corner. Empty only when the scene rectangle is.
+    QRect AimRect(const QPoint &pos) const;
 
 signals:
     void SmartSelect(QRect rect, bool pressed, bool right = false);
@@ -45,11 +53,14 @@ protected:
 private:
     void SmartSelectPress(QMouseEvent *event);
     void SmartSelectMove(QMouseEvent *event);
+    QRect unclippedProbe(const QPoint &pos) const;
+    void showMarker(const QRectF &rect);
     void removeMarker();
 
     ToolMode toolMode = ToolMode::None;
     // Always a MarkerItem, which nulls this pointer when the scene deletes it.
     QGraphicsEllipseItem *markerItem = nullptr;
+    // Where the last move that reported something was; a move to the same place reports nothing.
     QPoint lastMousePos;
 
     friend class MarkerItem;
