@@ -3,7 +3,9 @@
 
 #include "cmlassocommand.h"
 #include "composite.h"
+#include "cselectnonecommand.h"
 #include "edgeanalysis.h"
+#include "hairlinepen.h"
 #include "helpdialog.h"
 #include "picturefile.h"
 #include "selectionedit.h"
@@ -61,6 +63,13 @@ struct BusyCursor {
     BusyCursor &operator=(const BusyCursor &) = delete;
 };
 
+// What the user needs from a picture file's error: the reason, without the path they just chose.
+QString reasonOf(const QString &error, const QString &file)
+{
+    const QString prefix = file + QStringLiteral(": ");
+    return error.startsWith(prefix) ? error.mid(prefix.size()) : error;
+}
+
 // The selection in picture coordinates, as the output reads it.
 QPainterPath inPicture(const QGraphicsPathItem *selection)
 {
@@ -81,6 +90,7 @@ MainWindow::MainWindow(QWidget *parent)
     QAction *undoAction = undoStack.createUndoAction(this, QString());
     undoAction->setShortcut(QKeySequence::Undo);
     ui->menuEdit->addAction(undoAction);
+    ui->menuEdit->addAction(ui->actionSelectNone);
 
     auto *backgroundGroup = new QActionGroup(this);
     backgroundGroup->addAction(ui->actionWhite);
@@ -106,9 +116,10 @@ void MainWindow::on_actionOpen_triggered()
     settings.setValue(kCurrDir, canonicalFolder(fileName));
 
     BusyCursor busy;
-    const QImage loaded = readPicture(fileName);
+    QString error;
+    const QImage loaded = readPicture(fileName, &error);
     if (loaded.isNull()) {
-        ui->statusBar->showMessage(tr("Failed to read image"));
+        ui->statusBar->showMessage(tr("Failed to read image: %1").arg(reasonOf(error, fileName)));
         return;
     }
     image = loaded;
@@ -180,12 +191,23 @@ void MainWindow::on_actionSave_triggered()
         return;
     }
 
-    {
+    // Asked before the work, so a picture the format cannot hold costs no composing.
+    QString reason;
+    bool written = checkPictureFits(image.size(), name, &reason);
+    if (written) {
         BusyCursor busy;
         QImage object = image;
         applySelectionMask(object, inPicture(selectionItem));
-        writePicture(composeOnBackground(object, backgroundColor), name, 100);
+        QString error;
+        written = writePicture(composeOnBackground(object, backgroundColor), name, 100, &error);
+        reason = reasonOf(error, name);
     }
+    // A lost save must not look like a success, nor a success like the failure before it.
+    const QString failed = tr("Failed to save image: %1");
+    if (!written)
+        ui->statusBar->showMessage(failed.arg(reason));
+    else if (ui->statusBar->currentMessage().startsWith(failed.arg(QString())))
+        ui->statusBar->clearMessage();
 
     if (losesTransparency(backgroundColor, name)) {
         QMessageBox::warning(nullptr, QStringLiteral("Transparency was lost"),
@@ -252,8 +274,8 @@ void MainWindow::on_actionProcess_toggled(bool checked)
         previewItem->setPos(kSceneOffset, kSceneOffset);
 
         ui->actionSmartSelect->setChecked(false);
-        for (QAction *action : { ui->actionSmartSelect, ui->actionInvert, ui->actionColor,
-                 ui->actionWhite, ui->actionTransparent })
+        for (QAction *action : { ui->actionSmartSelect, ui->actionInvert, ui->actionSelectNone,
+                 ui->actionColor, ui->actionWhite, ui->actionTransparent })
             action->setEnabled(false);
         selectionItem->setVisible(false);
         return;
@@ -262,8 +284,8 @@ void MainWindow::on_actionProcess_toggled(bool checked)
     discard(scene, previewItem);
     ui->actionSmartSelect->setEnabled(true);
     ui->actionSmartSelect->setChecked(true);
-    for (QAction *action :
-        { ui->actionInvert, ui->actionColor, ui->actionWhite, ui->actionTransparent })
+    for (QAction *action : { ui->actionInvert, ui->actionSelectNone, ui->actionColor,
+             ui->actionWhite, ui->actionTransparent })
         action->setEnabled(true);
     if (selectionItem)
         selectionItem->setVisible(true);
@@ -280,6 +302,14 @@ void MainWindow::on_actionInvert_triggered()
         discard(scene, traceItem);
     discard(scene, selectionItem);
     selectionItem = addSelectionItem(&scene, shown);
+}
+
+void MainWindow::on_actionSelectNone_triggered()
+{
+    if (!CSelectNoneCommand::wouldChange(selectionItem, anchorPoint, selectionPath, tracePath))
+        return;
+    undoStack.push(new CSelectNoneCommand(&scene, &selectionItem, &traceItem, &closeMarkerItem,
+        &anchorPoint, &traceStart, &selectionPath, &tracePath));
 }
 
 void MainWindow::on_actionWhite_toggled(bool checked)
@@ -332,7 +362,7 @@ void MainWindow::ProcessSmartSelect2(QRect rect, bool pressed, bool is_right)
     const int closeDistance = rect.width();
     if ((target - traceStart).manhattanLength() < closeDistance) {
         closeMarkerItem = scene.addEllipse(
-            QRectF(rect), QPen(QColor(255, 0, 0, 255)), QBrush(Qt::green, Qt::SolidPattern));
+            QRectF(rect), hairlinePen(QColor(255, 0, 0, 255)), QBrush(Qt::green, Qt::SolidPattern));
         closeMarkerItem->setZValue(kSelectionZ);
     }
 

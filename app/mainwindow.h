@@ -45,6 +45,7 @@ private slots:
     void on_actionSmartSelect_toggled(bool checked);
     void on_actionProcess_toggled(bool checked);
     void on_actionInvert_triggered();
+    void on_actionSelectNone_triggered();
     void on_actionWhite_toggled(bool checked);
     void on_actionTransparent_toggled(bool checked);
     void on_actionColor_toggled(bool checked);

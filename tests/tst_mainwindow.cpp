@@ -45,10 +45,12 @@ private slots:
         QCOMPARE(menus, QStringList({ "File", "Edit", "Help" }));
 
         const QList<QAction *> edit = t.ui()->menuEdit->actions();
-        QCOMPARE(edit.size(), 1);
+        QCOMPARE(edit.size(), 2);
         QCOMPARE(edit.first()->text(), QStringLiteral("Undo"));
         QVERIFY(!edit.first()->isEnabled());
         QCOMPARE(edit.first()->shortcut(), QKeySequence(QKeySequence::Undo));
+        QCOMPARE(edit.last(), t.ui()->actionSelectNone);
+        QCOMPARE(edit.last()->text(), QStringLiteral("Select None"));
         QVERIFY(t.ui()->actionWhite->isChecked());
         QVERIFY(!t.ui()->actionSmartSelect->isChecked() && !t.ui()->actionProcess->isChecked());
         QVERIFY(!t.ui()->progressBar->isVisible());

@@ -1,8 +1,10 @@
 // Opening pictures through the window: what a good, a bad and a cancelled Open leave behind.
 
 #include "mainwindowtester.h"
+#include "picturefile.h"
 #include "zelgraphicsview.h"
 
+#include <QBuffer>
 #include <QGraphicsEllipseItem>
 #include <QGraphicsPathItem>
 #include <QGraphicsPixmapItem>
@@ -20,6 +22,27 @@ QString writePicture(const QString &folder, const QString &name, QSize size, QCo
     const QString path = folder + QLatin1Char('/') + name;
     picture.save(path);
     return path;
+}
+
+// A picture whose data stops a third of the way through.
+QByteArray damagedPng()
+{
+    QImage picture(64, 48, QImage::Format_RGB32);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixel(x, y, qRgb(x * 4, y * 5, (x * y) % 256));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "PNG");
+    return data.left(data.size() / 3);
+}
+
+// The header of a colour PPM and a few of its pixels: enough for a reader to learn the size.
+QByteArray ppmHeader(int width, int height)
+{
+    return QStringLiteral("P6\n%1 %2\n255\n").arg(width).arg(height).toLatin1()
+        + QByteArray(30, '\x7f');
 }
 
 // Starts a trace and confirms two stretches, leaving a selection item and two undo steps.
@@ -88,8 +111,11 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("status");
         QTest::newRow("cancel") << QString() << QByteArray() << "No file selected";
-        QTest::newRow("text named png")
-            << "notes.png" << QByteArray("just some words\n") << "Failed to read image";
+        const QString failed = QStringLiteral("Failed to read image: ");
+        QTest::newRow("text named png") << "notes.png" << QByteArray("just some words\n") << failed;
+        QTest::newRow("empty") << "empty.jpg" << QByteArray() << failed;
+        QTest::newRow("damaged png") << "cut.png" << damagedPng() << failed;
+        QTest::newRow("too large") << "huge.ppm" << ppmHeader(16385, 16384) << failed;
     }
 
     void cancelOrBadFileKeepsTheDocument()
@@ -123,7 +149,15 @@ private slots:
         const QStringList boxes = t.open(chosen);
         QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join(',')));
 
-        QCOMPARE(t.ui()->statusBar->currentMessage(), status);
+        // A failure names its reason, as the reader gives it, without the path just chosen.
+        QString expected = status;
+        if (status.startsWith(QLatin1String("Failed"))) {
+            QString error;
+            QVERIFY(readPicture(chosen, &error).isNull());
+            QVERIFY(error.startsWith(chosen + QStringLiteral(": ")));
+            expected += error.mid(chosen.size() + 2);
+        }
+        QCOMPARE(t.ui()->statusBar->currentMessage(), expected);
         QCOMPARE(t.image(), image);
         QCOMPARE(t.scene().items(), items);
         QCOMPARE(t.selectionItem()->path(), shown);

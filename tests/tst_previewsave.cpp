@@ -1,6 +1,7 @@
 // Preview, invert and save through the window, with the real dialogs.
 
 #include "mainwindowtester.h"
+#include "picturefile.h"
 
 #include <QDir>
 #include <QGraphicsPathItem>
@@ -103,18 +104,18 @@ private slots:
         QVERIFY(qAbs(qRed(shown.pixel(12, 4)) - 255) <= 1);
         const auto locked = [&t] {
             QList<bool> enabled;
-            for (QAction *a :
-                { t.ui()->actionSmartSelect, t.ui()->actionInvert, t.ui()->actionColor,
-                    t.ui()->actionWhite, t.ui()->actionTransparent, t.ui()->actionSave })
+            for (QAction *a : { t.ui()->actionSmartSelect, t.ui()->actionInvert,
+                     t.ui()->actionSelectNone, t.ui()->actionColor, t.ui()->actionWhite,
+                     t.ui()->actionTransparent, t.ui()->actionSave })
                 enabled << a->isEnabled();
             return enabled;
         };
-        QCOMPARE(locked(), QList<bool>({ false, false, false, false, false, true }));
+        QCOMPARE(locked(), QList<bool>({ false, false, false, false, false, false, true }));
         QVERIFY(!t.selectionItem()->isVisible() && !t.ui()->actionSmartSelect->isChecked());
 
         t.ui()->actionProcess->trigger();
         QVERIFY(!t.previewItem());
-        QCOMPARE(locked(), QList<bool>({ true, true, true, true, true, true }));
+        QCOMPARE(locked(), QList<bool>({ true, true, true, true, true, true, true }));
         QVERIFY(t.selectionItem()->isVisible() && t.ui()->actionSmartSelect->isChecked());
         for (QGraphicsItem *item : t.scene().items())
             QVERIFY(item->zValue() < 25.0);
@@ -239,11 +240,20 @@ private slots:
         MainWindowTester t(window);
         t.open(picturePath);
         selectSquare(t);
+        // The status names the cause, not the file the user just chose.
+        const auto failedFor = [&t](const QString &path) {
+            const QString shown = t.ui()->statusBar->currentMessage();
+            const QString prefix = QStringLiteral("Failed to save image: ");
+            return shown.startsWith(prefix) && shown.size() > prefix.size() + 3
+                && !shown.contains(path);
+        };
 
         // An unknown suffix writes nothing; the folder of a missing file is stored empty
         // and then used as it is, not replaced by the folder of the picture.
         QTemporaryDir out;
-        t.save(out.filePath(QStringLiteral("cut.unknownformat")));
+        const QString unknown = out.filePath(QStringLiteral("cut.unknownformat"));
+        t.save(unknown);
+        QVERIFY2(failedFor(unknown), qPrintable(t.ui()->statusBar->currentMessage()));
         QVERIFY(QDir(out.path()).isEmpty());
         QVERIFY(t.settings().contains(QStringLiteral("CurrSaveDir")));
         QCOMPARE(t.settings().value(QStringLiteral("CurrSaveDir")).toString(), QString());
@@ -264,9 +274,40 @@ private slots:
         QVERIFY2(seal(out.path(), true), "could not make a folder read-only");
         t.save(existing);
         seal(out.path(), false);
+        QVERIFY2(failedFor(existing), qPrintable(t.ui()->statusBar->currentMessage()));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("previous contents"));
         QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList({ "kept.png" }));
+
+        // The next save that works takes the failure off the status bar.
+        t.save(existing);
+        QVERIFY(QImage(existing).size() == QSize(160, 120));
+        QCOMPARE(t.ui()->statusBar->currentMessage(), QString());
+    }
+
+    void pictureTooTallForJpegIsRefusedBeforeTheWork()
+    {
+        // 1 x 70000 pixels: more rows than a JPEG can hold, and cheap to analyse.
+        QTemporaryDir out;
+        const QString tall = out.filePath(QStringLiteral("tall.png"));
+        QImage picture(1, 70000, QImage::Format_RGB32);
+        picture.fill(kGround);
+        QVERIFY(picture.save(tall));
+        MainWindow window;
+        MainWindowTester t(window);
+        t.open(tall);
+        QCOMPARE(t.image().height(), 70000);
+        t.smartSelect(MainWindowTester::probeAt({ 0, 10 }), true);
+        t.smartSelect(MainWindowTester::probeAt({ 0, 69000 }), true);
+        QVERIFY(t.selectionItem());
+
+        const QString jpeg = out.filePath(QStringLiteral("tall.jpg"));
+        t.save(jpeg);
+        QString reason;
+        QVERIFY(!checkPictureFits(t.image().size(), jpeg, &reason));
+        QCOMPARE(
+            t.ui()->statusBar->currentMessage(), QStringLiteral("Failed to save image: ") + reason);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList({ "tall.png" }));
     }
 };
 

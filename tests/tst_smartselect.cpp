@@ -1,13 +1,29 @@
 // Smart-select requests as the window handles them: start, live stretch, closing marker,
-// confirming clicks, abandoning, undo through the Edit menu.
+// confirming clicks, abandoning, undo through the Edit menu; clicks and moves through the
+// view at the zooms and places where its probe is empty; Select None.
 
 #include "mainwindowtester.h"
+#include "zelgraphicsview.h"
 
 #include <QGraphicsEllipseItem>
 #include <QGraphicsPathItem>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace
+{
+
+constexpr QRgb kRim = qRgb(255, 0, 0);
+constexpr QRgb kDisc = qRgb(0, 255, 0);
+
+// The last point of a path, in scene coordinates.
+QPointF endOf(const QPainterPath &path)
+{
+    return path.elementAt(path.elementCount() - 1);
+}
+
+} // namespace
 
 class TestSmartSelect : public QObject
 {
@@ -22,6 +38,24 @@ class TestSmartSelect : public QObject
         t->smartSelect(MainWindowTester::probeAt(p), true, right);
     }
     void move(QPoint p) { t->smartSelect(MainWindowTester::probeAt(p), false); }
+
+    ZelGraphicsView *view() const { return t->ui()->graphicsView; }
+    QWidget *viewport() const { return view()->viewport(); }
+    // The viewport position over the middle of picture pixel p.
+    QPoint over(QPoint p) const { return view()->mapFromScene(QPointF(p) + QPointF(10.5, 10.5)); }
+    // Real input, through the window system, as a user's hand gives it.
+    void click(QPoint pos) { QTest::mouseClick(viewport(), Qt::LeftButton, {}, pos); }
+    void hover(QPoint pos) { QTest::mouseMove(viewport(), pos); }
+
+    bool showAt(qreal zoom, QPointF centre)
+    {
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window))
+            return false;
+        view()->setTransform(QTransform::fromScale(zoom, zoom));
+        view()->centerOn(centre);
+        return true;
+    }
 
 private slots:
     void initTestCase()
@@ -56,7 +90,8 @@ private slots:
         QCOMPARE(t->traceStart(), QPoint(97, 46));
         QCOMPARE(t->undoStack().count(), 0);
 
-        // A press outside the scene starts at the corner without snapping and never closes.
+        // An empty rectangle, which the view no longer sends, aims at the corner without
+        // snapping and never closes.
         press({ 0, 0 }, true);
         t->edgeMap()[1 + 1 * 200] = 700;
         t->smartSelect(QRect(), true);
@@ -119,6 +154,155 @@ private slots:
         QCOMPARE(t->tracePath(), confirmed);
         move({ 50, 50 });
         QVERIFY(!t->traceItem());
+    }
+
+    void pressBesideTheFittedPictureAimsAtTheNearestPixel()
+    {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        view()->fitInView(t->scene().sceneRect(), Qt::KeepAspectRatio);
+        // The 220 x 170 scene in a wide viewport leaves grey bands beside it.
+        const QRect scene = view()->mapFromScene(t->scene().sceneRect()).boundingRect();
+        QVERIFY2(scene.left() > 20 && scene.right() < viewport()->width() - 20,
+            "the fitted picture should leave room beside it");
+        const int besideLeft = scene.left() / 2;
+        const int besideRight = (scene.right() + viewport()->width()) / 2;
+
+        click(over({ 100, 60 }));
+        QVERIFY(t->anchorPoint() != QPoint(-100, -100));
+        click({ besideLeft, over({ 0, 60 }).y() });
+        QCOMPARE(t->anchorPoint(), QPoint(0, 60));
+        click({ besideRight, over({ 0, 110 }).y() });
+        QCOMPARE(t->anchorPoint(), QPoint(199, 110));
+        QCOMPARE(endOf(t->selectionItem()->path()), QPointF(209, 120));
+
+        // Moving over the grey band draws the live stretch to the border, and the pointer's
+        // circle stays with the pointer rather than on the border.
+        const QPoint grey(besideLeft, over({ 0, 30 }).y());
+        hover(grey);
+        QVERIFY(t->traceItem());
+        QCOMPARE(endOf(t->traceItem()->path()), QPointF(10, 40));
+        QGraphicsEllipseItem *circle = nullptr;
+        for (QGraphicsItem *item : t->scene().items())
+            if (item->zValue() == 20.0)
+                circle = qgraphicsitem_cast<QGraphicsEllipseItem *>(item);
+        QVERIFY(circle);
+        const QPointF centre = view()->mapFromScene(circle->rect().center());
+        QVERIFY((centre - QPointF(grey)).manhattanLength() <= 2);
+        QCOMPARE(t->undoStack().count(), 2);
+    }
+
+    void clicksAtZoom20LandOnThePointedPixel()
+    {
+        QVERIFY(showAt(20.0, { 70, 50 }));
+        click(over({ 60, 40 }));
+        QCOMPARE(t->anchorPoint(), QPoint(60, 40));
+        hover(over({ 63, 42 }));
+        QCOMPARE(endOf(t->traceItem()->path()), QPointF(73, 52));
+        click(over({ 62, 41 }));
+        QCOMPARE(t->anchorPoint(), QPoint(62, 41));
+        QCOMPARE(endOf(t->selectionItem()->path()), QPointF(72, 51));
+
+        // The closing distance is one pixel here: next to the start nothing shows, on it the
+        // marker covers the pixel, many screen pixels wide, and a click closes.
+        hover(over({ 61, 40 }));
+        QVERIFY(!t->closeMarkerItem());
+        hover(over({ 60, 40 }));
+        QVERIFY(t->closeMarkerItem());
+        QCOMPARE(t->closeMarkerItem()->rect(), QRectF(70, 50, 1, 1));
+        QCOMPARE(view()->mapFromScene(t->closeMarkerItem()->rect()).boundingRect().width(), 21);
+        click(over({ 60, 40 }));
+        QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
+        QVERIFY(t->selectionPath().contains(QPointF(71.2, 50.9)));
+    }
+
+    void closingMarkerRimIsOneScreenPixel_data()
+    {
+        QTest::addColumn<qreal>("zoom");
+        QTest::newRow("zoom 5") << 5.0;
+        QTest::newRow("zoom 20") << 20.0;
+    }
+
+    void closingMarkerRimIsOneScreenPixel()
+    {
+        QFETCH(qreal, zoom);
+        QVERIFY(showAt(zoom, { 70, 50 }));
+        click(over({ 60, 40 }));
+        hover(over({ 64, 44 }));
+        hover(over({ 60, 40 }));
+        QVERIFY(t->closeMarkerItem());
+        // The pointer's own circle would hide the rim; it goes when the pointer leaves.
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(view(), &leave);
+
+        const QRect disc = view()->mapFromScene(t->closeMarkerItem()->rect()).boundingRect();
+        QVERIFY(disc.width() >= 10);
+        const QImage shot = viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int rim = 0;
+        int fill = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                rim += shot.pixel(x, y) == kRim;
+                fill += shot.pixel(x, y) == kDisc;
+            }
+        }
+        // A one-pixel outline of an ellipse never has more pixels than its box's perimeter.
+        QVERIFY2(rim > 0 && rim <= 4 * disc.width() && fill > rim,
+            qPrintable(QStringLiteral("%1 rim and %2 fill pixels on a disc %3 wide")
+                           .arg(rim)
+                           .arg(fill)
+                           .arg(disc.width())));
+    }
+
+    void selectNoneClearsAndUndoRestoresExactly()
+    {
+        QAction *none = t->ui()->actionSelectNone;
+        QCOMPARE(none->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+A")));
+        QVERIFY(t->ui()->menuEdit->actions().contains(none));
+        none->trigger(); // nothing to clear: no step to undo
+        QCOMPARE(t->undoStack().count(), 0);
+
+        // A closed outline, then a trace under way with a confirmed stretch and the marker.
+        for (QPoint p : { QPoint(20, 20), QPoint(80, 20), QPoint(80, 70), QPoint(21, 21) })
+            press(p);
+        press({ 120, 100 });
+        press({ 160, 100 });
+        press({ 160, 130 });
+        move({ 121, 100 });
+        QVERIFY(t->traceItem() && t->closeMarkerItem());
+        t->selectionItem()->setVisible(false);
+        const QPainterPath selection = t->selectionPath();
+        const QPainterPath trace = t->tracePath();
+        const QPainterPath shown = t->selectionItem()->path();
+        const QPoint anchor = t->anchorPoint();
+        const QPoint start = t->traceStart();
+        QVERIFY(!selection.isEmpty() && !trace.isEmpty());
+        const int steps = t->undoStack().count();
+
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(t->undoStack().count(), steps + 1);
+        QVERIFY(t->selectionPath().isEmpty() && t->tracePath().isEmpty());
+        QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
+        QVERIFY(!t->selectionItem() && !t->traceItem() && !t->closeMarkerItem());
+        QCOMPARE(t->scene().items().size(), 2);
+        move({ 90, 90 }); // no trace to follow
+        QVERIFY(!t->traceItem());
+
+        t->undoStack().undo();
+        QCOMPARE(t->selectionPath(), selection);
+        QCOMPARE(t->tracePath(), trace);
+        QCOMPARE(t->anchorPoint(), anchor);
+        QCOMPARE(t->traceStart(), start);
+        QCOMPARE(t->selectionItem()->path(), shown);
+        QVERIFY(!t->selectionItem()->isVisible());
+        QCOMPARE(t->selectionItem()->zValue(), 12.0);
+        // The trace goes on where it was: a click near its start closes it.
+        t->selectionItem()->setVisible(true);
+        press({ 121, 100 });
+        QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
+        QVERIFY(t->selectionPath().contains(QPointF(160, 118)));
     }
 };
 
