@@ -27,6 +27,13 @@ constexpr int kFlatCost = 240;
 constexpr int kEdgeCost = 2;
 constexpr double kEdgeScale = 24.0;
 
+// Bands point in one of kAngles directions and reach kShortestBand * kBandGrowth^level
+// pixels ahead.
+constexpr int kAngles = 64;
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kShortestBand = 64.0;
+constexpr double kBandGrowth = 1.5;
+
 constexpr int kMaxStrength = 765;
 constexpr int kFrameStrength = 200;
 
@@ -104,18 +111,29 @@ bool PathTracer::inBand(int x, int y) const
         && x <= m_rowLast[size_t(r)];
 }
 
-void PathTracer::buildBand(QPoint from, QPoint to)
+PathTracer::BandKey PathTracer::bandKey(QPoint from, QPoint to)
 {
     const double dx = to.x() - from.x();
     const double dy = to.y() - from.y();
     const double len = std::sqrt(dx * dx + dy * dy);
-    const double margin = std::min(256.0, 32.0 + len / 4.0);
-    const double ahead = len / 2.0 + 64.0;
-    const double ux = dx / len;
-    const double uy = dy / len;
-    // Along the segment: -margin .. len + ahead; across it: -margin .. margin.
+    BandKey key;
+    key.angle = int(std::lround(std::atan2(dy, dx) / (2 * kPi) * kAngles) + kAngles) % kAngles;
+    while (kShortestBand * std::pow(kBandGrowth, key.level) < len)
+        ++key.level;
+    return key;
+}
+
+void PathTracer::buildBand(QPoint from, BandKey key)
+{
+    const double angle = 2 * kPi * key.angle / kAngles;
+    const double ux = std::cos(angle);
+    const double uy = std::sin(angle);
+    const double len = kShortestBand * std::pow(kBandGrowth, key.level);
+    // The pointer lies within len of the anchor and half an angle step off the axis, at
+    // most len * 0.05 across it.
+    const double margin = std::max(std::min(256.0, 32.0 + len / 8.0), 8.0 + len * 0.06);
     const double alongLow = -margin;
-    const double alongHigh = len + ahead;
+    const double alongHigh = len + 32.0;
 
     double top = 1e18;
     double bottom = -1e18;
@@ -129,6 +147,7 @@ void PathTracer::buildBand(QPoint from, QPoint to)
     const int lastRow = std::min(m_picture.height() - 1, int(std::ceil(bottom)));
 
     m_anchor = from;
+    m_key = key;
     m_top = firstRow;
     const size_t rows = size_t(std::max(0, lastRow - firstRow + 1));
     m_rowFirst.assign(rows, 0);
@@ -159,7 +178,6 @@ void PathTracer::buildBand(QPoint from, QPoint to)
     m_current = 0;
     m_queued = 0;
 
-    // Both ends lie on the band's centre line, well inside it.
     const qsizetype start = slot(from.x(), from.y());
     m_cost[size_t(start)] = 0;
     m_buckets[0].push_back(quint32(from.x()) + quint32(from.y()) * quint32(m_picture.width()));
@@ -227,9 +245,11 @@ QList<QPoint> PathTracer::trace(QPoint from, QPoint to)
     if (!m_valid || from == to || !insidePicture(from, m_picture) || !insidePicture(to, m_picture))
         return steps;
 
-    m_reused = !m_cost.empty() && from == m_anchor && inBand(to.x(), to.y());
+    const BandKey key = bandKey(from, to);
+    m_reused = !m_cost.empty() && from == m_anchor && key.angle == m_key.angle
+        && key.level == m_key.level;
     if (!m_reused)
-        buildBand(from, to);
+        buildBand(from, key);
     settleUntil(to.x(), to.y());
 
     // The band is 8-connected and holds both ends, so the walk back always reaches `from`.

@@ -23,18 +23,20 @@ int pathStepCost(int strength, bool diagonal);
 // anchor extend it where needed and walk back from the pointer, so a pointer gliding away
 // from its anchor costs little more per move than the stretch's length.
 //
-// The search is confined to a band: the rectangle around the segment from the anchor to
-// the pointer, reaching margin(len) = min(256, 32 + len / 4) pixels to either side and
-// behind the anchor and len / 2 + 64 past the pointer (len: the segment's length), clipped
-// to the picture. An outline that needs to stray farther than that from the straight line
-// is one the user places a click in anyway, and the bound keeps every array proportional
-// to the band, never to the picture: for a 3000-pixel stretch under 1.5 M pixels (about
-// 9 bytes each), for the longest stretch of a 50 MP picture under 9 M. The band is rebuilt
-// (and the tree restarted) when the anchor changes or the pointer leaves it; it reaches
-// ahead of the pointer so that a pointer moving away rebuilds it seldom.
+// The search is confined to a band, a rectangle that depends only on the anchor and the
+// pointer, so an answer never depends on the moves before it: its axis points from the
+// anchor in the nearest of 64 directions to the pointer, and reaches L = 64 * 1.5^k ahead
+// (the smallest such length not short of the pointer) and 32 more, margin(L) =
+// min(256, 32 + L / 8) (at least 8 + 0.06 L, so that the pointer is always inside) behind
+// and to either side; clipped to the picture. An outline that strays farther than that
+// from the straight line is one the user places a click in anyway, and the bound keeps
+// every array proportional to the band, never to the picture: a 3000-pixel stretch gets
+// about 2 M pixels of 5 bytes each (cost and step) plus the queue. The tree is rebuilt when
+// the anchor, the direction or the length step changes; a pointer gliding away from its
+// anchor changes the length step every 50 % of distance.
 //
-// Within a band the result is the exact cheapest path; among equally cheap paths the one
-// found first wins, so the same anchor, band and pointer always give the same pixels.
+// Within its band the result is the exact cheapest path; among equally cheap paths the one
+// found first wins.
 class PathTracer
 {
 public:
@@ -49,13 +51,18 @@ public:
     bool reusedTree() const { return m_reused; }
 
 private:
+    struct BandKey {
+        int angle = 0;
+        int level = 0;
+    };
+    static BandKey bandKey(QPoint from, QPoint to);
     bool inBand(int x, int y) const;
     qsizetype slot(int x, int y) const
     {
         const int r = y - m_top;
         return m_rowOffset[size_t(r)] + (x - m_rowFirst[size_t(r)]);
     }
-    void buildBand(QPoint from, QPoint to);
+    void buildBand(QPoint from, BandKey key);
     void settleUntil(int x, int y);
 
     QSize m_picture;
@@ -64,6 +71,7 @@ private:
     bool m_reused = false;
 
     QPoint m_anchor;
+    BandKey m_key;
     // The band: rows m_top .. m_top + rows - 1, row r covering columns
     // m_rowFirst[r] .. m_rowLast[r]; its pixels are numbered row after row from
     // m_rowOffset[r].

@@ -222,13 +222,10 @@ private slots:
                         QCOMPARE(steps, shortestTrace(from, to, size, map));
                         firstTime << steps;
                     }
-                    // The pointer comes back over the same pixels: the kept tree answers
-                    // alike without being rebuilt.
-                    for (qsizetype i = ends.size() - 1; i >= 0; --i) {
+                    // The pointer comes back over the same pixels: whatever came between,
+                    // the answers are the same.
+                    for (qsizetype i = ends.size() - 1; i >= 0; --i)
                         QCOMPARE(kept.trace(from, ends[i]), firstTime[i]);
-                        if (from != ends[i])
-                            QVERIFY(kept.reusedTree());
-                    }
                 }
             }
         }
@@ -237,7 +234,8 @@ private slots:
     void keepsTheTreeWhileThePointerGlides()
     {
         // A pointer moving away from one anchor along a long ridge: the tree is rebuilt only
-        // a few times, and every answer follows the ridge exactly.
+        // as the stretch grows by half (ten steps) or the wobble turns it near the anchor, every
+        // answer follows the ridge exactly and equals a fresh search's.
         const QSize size(2000, 300);
         EdgeMap map(size.width() * size.height(), 10);
         for (int x = 0; x < size.width(); ++x)
@@ -246,13 +244,17 @@ private slots:
         const QPoint anchor(50, 150);
         int rebuilds = 0;
         for (int x = 60; x < 1990; x += 5) {
-            const QList<QPoint> steps = tracer.trace(anchor, QPoint(x, 150));
-            QCOMPARE(steps.size(), x - anchor.x());
-            for (const QPoint p : steps)
+            const QPoint pointer(x, 150 + (x / 5) % 3 - 1);
+            const QList<QPoint> steps = tracer.trace(anchor, pointer);
+            // Off the ridge by one, the last step may leave it straight rather than diagonally.
+            QVERIFY(steps.size() - (x - anchor.x()) <= 1);
+            for (const QPoint p : steps.first(x - anchor.x() - 1))
                 QCOMPARE(p.y(), 150);
             rebuilds += tracer.reusedTree() ? 0 : 1;
+            if (x % 100 == 0)
+                QCOMPARE(steps, shortestTrace(anchor, pointer, size, map));
         }
-        QVERIFY2(rebuilds <= 8, qPrintable(QString::number(rebuilds)));
+        QVERIFY2(rebuilds <= 16, qPrintable(QString::number(rebuilds)));
 
         // A new anchor starts a new tree.
         tracer.trace(QPoint(51, 150), QPoint(60, 150));
