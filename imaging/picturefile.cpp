@@ -1,5 +1,7 @@
 #include "picturefile.h"
 
+#include "pngencoder.h"
+
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
@@ -69,6 +71,44 @@ constexpr SizeLimit kSizeLimits[] = {
     { "png", "PNG", 1000000 },
     { "webp", "WebP", 16383 },
 };
+
+// Why a device refused a write, in words: the file system's cause when the device is a file,
+// else what the device or the writer said.
+QString deviceProblem(const QIODevice &device, const QString &writerProblem)
+{
+    if (const auto *file = qobject_cast<const QFileDevice *>(&device)) {
+        switch (file->error()) {
+        case QFileDevice::ResourceError: // what Qt makes of ENOSPC and EDQUOT
+            return QStringLiteral("disk full");
+        case QFileDevice::PermissionsError:
+            return QStringLiteral("permission denied");
+        case QFileDevice::NoError:
+            break;
+        default:
+            return file->errorString();
+        }
+    }
+    if (!device.errorString().isEmpty() && device.errorString() != QLatin1String("Unknown error"))
+        return device.errorString();
+    return writerProblem.isEmpty() ? QStringLiteral("the writer gave up") : writerProblem;
+}
+
+// Why a save file could not be opened. Qt reports every failure to make the temporary file as
+// an open error, so the common causes are told apart from the place itself.
+QString openProblem(const QSaveFile &file)
+{
+    const QFileInfo target(file.fileName());
+    const QFileInfo folder(target.absolutePath());
+    if (!folder.exists())
+        return QStringLiteral("folder not found");
+    if (!folder.isDir())
+        return QStringLiteral("%1 is not a folder").arg(folder.fileName());
+    if (!folder.isWritable() || (target.exists() && !target.isWritable()))
+        return QStringLiteral("permission denied");
+    if (target.isDir())
+        return QStringLiteral("is a folder");
+    return deviceProblem(file, {});
+}
 
 } // namespace
 
@@ -178,6 +218,28 @@ QImage readPicture(const QString &fileName, QString *error)
     return picture;
 }
 
+bool writePictureData(
+    const QImage &image, QIODevice &device, const QByteArray &format, int quality, QString *reason)
+{
+    bool written;
+    QString problem;
+    if (format == "png" && quality == 100) {
+        written = writePng(image, device, {}, &problem);
+    } else {
+        QImageWriter writer(&device, format);
+        writer.setQuality(quality);
+        written = writer.write(image);
+        problem = writer.errorString();
+    }
+    // A buffered file shows a full disk only when it is flushed.
+    auto *file = qobject_cast<QFileDevice *>(&device);
+    if (written && file && !file->flush())
+        written = false;
+    if (!written)
+        setError(reason, deviceProblem(device, problem));
+    return written;
+}
+
 bool writePicture(const QImage &image, const QString &fileName, int quality, QString *error)
 {
     if (image.isNull()) {
@@ -195,20 +257,18 @@ bool writePicture(const QImage &image, const QString &fileName, int quality, QSt
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly)) {
         setError(error,
-            describe(fileName, QStringLiteral("cannot be written (%1)").arg(file.errorString())));
+            describe(fileName, QStringLiteral("cannot be written (%1)").arg(openProblem(file))));
         return false;
     }
-    QImageWriter writer(&file, format);
-    writer.setQuality(quality);
-    if (!writer.write(image)) {
+    if (!writePictureData(image, file, format, quality, &reason)) {
         file.cancelWriting();
-        setError(error,
-            describe(fileName, QStringLiteral("cannot be written (%1)").arg(writer.errorString())));
+        setError(error, describe(fileName, QStringLiteral("cannot be written (%1)").arg(reason)));
         return false;
     }
     if (!file.commit()) {
         setError(error,
-            describe(fileName, QStringLiteral("cannot be written (%1)").arg(file.errorString())));
+            describe(
+                fileName, QStringLiteral("cannot be written (%1)").arg(deviceProblem(file, {}))));
         return false;
     }
     return true;

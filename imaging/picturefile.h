@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QIODevice>
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -13,6 +15,12 @@ QImage readPicture(const QString &fileName, QString *error = nullptr);
 // replaces the target only when complete: a failed write leaves any existing file as it was.
 bool writePicture(
     const QImage &image, const QString &fileName, int quality = 100, QString *error = nullptr);
+
+// The encoding step of writePicture, onto a device open for writing: PNG at quality 100 is
+// lossless and compressed, other formats and qualities go to Qt's writers. On failure
+// *reason gives the cause without a file name ("disk full", "permission denied", ...).
+bool writePictureData(const QImage &image, QIODevice &device, const QByteArray &format,
+    int quality = 100, QString *reason = nullptr);
 
 // Whether the writer that fileName's suffix chooses can hold a picture of this size; cheap, so
 // callers ask before the analysis and the cut rather than learn it from a refused write.
