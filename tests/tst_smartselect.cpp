@@ -14,9 +14,6 @@
 namespace
 {
 
-constexpr QRgb kRim = qRgb(255, 0, 0);
-constexpr QRgb kDisc = qRgb(0, 255, 0);
-
 // The last point of a path, in scene coordinates.
 QPointF endOf(const QPainterPath &path)
 {
@@ -176,19 +173,9 @@ private slots:
         QCOMPARE(t->anchorPoint(), QPoint(199, 110));
         QCOMPARE(endOf(t->selectionItem()->path()), QPointF(209, 120));
 
-        // Moving over the grey band draws the live stretch to the border, and the pointer's
-        // circle stays with the pointer rather than on the border.
-        const QPoint grey(besideLeft, over({ 0, 30 }).y());
-        hover(grey);
-        QVERIFY(t->traceItem());
+        // Moving over the grey band draws the live stretch to the border.
+        hover({ besideLeft, over({ 0, 30 }).y() });
         QCOMPARE(endOf(t->traceItem()->path()), QPointF(10, 40));
-        QGraphicsEllipseItem *circle = nullptr;
-        for (QGraphicsItem *item : t->scene().items())
-            if (item->zValue() == 20.0)
-                circle = qgraphicsitem_cast<QGraphicsEllipseItem *>(item);
-        QVERIFY(circle);
-        const QPointF centre = view()->mapFromScene(circle->rect().center());
-        QVERIFY((centre - QPointF(grey)).manhattanLength() <= 2);
         QCOMPARE(t->undoStack().count(), 2);
     }
 
@@ -240,11 +227,9 @@ private slots:
         const QImage shot = viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
         int rim = 0;
         int fill = 0;
-        for (int y = 0; y < shot.height(); ++y) {
-            for (int x = 0; x < shot.width(); ++x) {
-                rim += shot.pixel(x, y) == kRim;
-                fill += shot.pixel(x, y) == kDisc;
-            }
+        for (int i = 0; i < shot.width() * shot.height(); ++i) {
+            rim += shot.pixel(i % shot.width(), i / shot.width()) == qRgb(255, 0, 0);
+            fill += shot.pixel(i % shot.width(), i / shot.width()) == qRgb(0, 255, 0);
         }
         // A one-pixel outline of an ellipse never has more pixels than its box's perimeter.
         QVERIFY2(rim > 0 && rim <= 4 * disc.width() && fill > rim,
@@ -287,8 +272,6 @@ private slots:
         QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
         QVERIFY(!t->selectionItem() && !t->traceItem() && !t->closeMarkerItem());
         QCOMPARE(t->scene().items().size(), 2);
-        move({ 90, 90 }); // no trace to follow
-        QVERIFY(!t->traceItem());
 
         t->undoStack().undo();
         QCOMPARE(t->selectionPath(), selection);
@@ -298,11 +281,6 @@ private slots:
         QCOMPARE(t->selectionItem()->path(), shown);
         QVERIFY(!t->selectionItem()->isVisible());
         QCOMPARE(t->selectionItem()->zValue(), 12.0);
-        // The trace goes on where it was: a click near its start closes it.
-        t->selectionItem()->setVisible(true);
-        press({ 121, 100 });
-        QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
-        QVERIFY(t->selectionPath().contains(QPointF(160, 118)));
     }
 };
 
