@@ -6,6 +6,8 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
+#include <QStringList>
+#include <QThread>
 
 namespace
 {
@@ -40,7 +42,7 @@ qint64 argbBytes(const QSize &size)
 QString tooLarge(const QString &fileName, const QSize &size)
 {
     return describe(fileName,
-        QStringLiteral("too large (%1 x %2 pixels, at most %3 megapixels)")
+        QStringLiteral("too large, %1 × %2 pixels, at most %3 megapixels")
             .arg(size.width())
             .arg(size.height())
             .arg(kMaxPictureBytes / 4 / 1000000));
@@ -110,6 +112,129 @@ QString openProblem(const QSaveFile &file)
     return deviceProblem(file, {});
 }
 
+QString damaged(const QString &fileName, const QString &detail = {})
+{
+    return describe(fileName,
+        detail.isEmpty() ? QStringLiteral("damaged or incomplete")
+                         : QStringLiteral("damaged or incomplete (%1)").arg(detail));
+}
+
+// Why a name that does not lead to a file fails: a link that goes round in a circle or
+// nowhere, or a name the file system could not be given, rather than a bare "not found".
+QString missingReason(const QString &fileName)
+{
+    QFileInfo link(fileName);
+    QStringList seen;
+    while (link.isSymLink()) {
+        const QString at = link.absoluteFilePath();
+        if (seen.contains(at) || seen.size() > 40)
+            return QStringLiteral("symbolic link loop");
+        seen.append(at);
+        link = QFileInfo(link.symLinkTarget());
+    }
+    if (!seen.isEmpty())
+        return QStringLiteral("broken symbolic link (to %1)").arg(link.filePath());
+    if (fileName.contains(QChar::ReplacementCharacter))
+        return QStringLiteral("the name is not valid in this system's encoding");
+    if (!QFileInfo(QFileInfo(fileName).absolutePath()).isDir())
+        return QStringLiteral("folder not found");
+    return QStringLiteral("file not found");
+}
+
+quint32 littleEndian(const QByteArray &bytes, int at, int size)
+{
+    quint32 value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | quint8(bytes.at(at + i));
+    return value;
+}
+
+// For formats that store their pixels raw, the file must hold every row its header
+// announces; Qt's readers fill a short file's missing rows with garbage instead. Returns
+// false when the head proves the file too short.
+bool holdsItsRawPixels(const QByteArray &head, qint64 fileSize)
+{
+    // Uncompressed (BI_RGB) or bitfield BMP with a Windows info header.
+    if (head.startsWith("BM") && head.size() >= 34 && littleEndian(head, 14, 4) >= 40) {
+        const quint32 compression = littleEndian(head, 30, 4);
+        if (compression != 0 && compression != 3)
+            return true;
+        const qint64 offset = littleEndian(head, 10, 4);
+        const qint64 width = qint32(littleEndian(head, 18, 4));
+        const qint64 height = qAbs(qint64(qint32(littleEndian(head, 22, 4))));
+        const qint64 bits = littleEndian(head, 28, 2);
+        const qint64 stride = (width * bits + 31) / 32 * 4;
+        return width <= 0 || offset + stride * height <= fileSize;
+    }
+    // Binary PGM and PPM: "P5" or "P6", width, height and the largest value, each after white
+    // space, then one white space character and the samples.
+    if (head.size() > 2 && head[0] == 'P' && (head[1] == '5' || head[1] == '6')) {
+        qint64 fields[3] = {};
+        int at = 2;
+        for (qint64 &field : fields) {
+            while (at < head.size() && (QChar(head[at]).isSpace() || head[at] == '#')) {
+                if (head[at] == '#') // a comment runs to the end of its line
+                    at = head.indexOf('\n', at) < 0 ? int(head.size()) : head.indexOf('\n', at);
+                else
+                    ++at;
+            }
+            if (at >= head.size() || !QChar(head[at]).isDigit())
+                return true; // not a head this check understands; the reader will judge
+            for (; at < head.size() && QChar(head[at]).isDigit() && field < (qint64(1) << 32); ++at)
+                field = field * 10 + (head[at] - '0');
+        }
+        const qint64 samples = fields[0] * fields[1] * (head[1] == '6' ? 3 : 1);
+        return at + 1 + samples * (fields[2] > 255 ? 2 : 1) <= fileSize;
+    }
+    return true;
+}
+
+// Compressed formats can hold a flat picture in very few bytes, yet not this few: no PNG,
+// GIF or JPEG reaches 65536 decoded bytes per stored byte (deflate stops near 1032, a 1-bit
+// palette adds 32; a flat baseline JPEG needs a few bits per 8 x 8 block).
+constexpr qint64 kMaxExpansion = 65536;
+
+// Collects what the image readers warn about while one picture is decoded on this thread;
+// such a warning means the decoder met a damaged or cut-short file and made up the rest.
+class DecoderWarnings
+{
+public:
+    DecoderWarnings()
+    {
+        current = this;
+        previous = qInstallMessageHandler(&DecoderWarnings::handle);
+    }
+    ~DecoderWarnings()
+    {
+        qInstallMessageHandler(previous);
+        current = nullptr;
+    }
+    DecoderWarnings(const DecoderWarnings &) = delete;
+    DecoderWarnings &operator=(const DecoderWarnings &) = delete;
+
+    QString first() const { return messages.isEmpty() ? QString() : messages.first(); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        DecoderWarnings *self = current;
+        if (self && type == QtWarningMsg && QThread::currentThread() == self->thread) {
+            // libjpeg calls stray bytes between segments corrupt data, but the picture decodes
+            // whole; many cameras write them.
+            if (!text.contains(QLatin1String("extraneous bytes before marker")))
+                self->messages.append(text.trimmed());
+            return;
+        }
+        if (self && self->previous)
+            self->previous(type, context, text);
+    }
+
+    static inline DecoderWarnings *current = nullptr;
+    QtMessageHandler previous = nullptr;
+    QThread *thread = QThread::currentThread();
+    QStringList messages;
+};
+
 } // namespace
 
 bool checkPictureFits(const QSize &size, const QString &fileName, QString *reason)
@@ -149,7 +274,7 @@ QImage readPicture(const QString &fileName, QString *error)
 {
     const QFileInfo info(fileName);
     if (!info.exists()) {
-        setError(error, describe(fileName, QStringLiteral("file not found")));
+        setError(error, describe(fileName, missingReason(fileName)));
         return {};
     }
     if (info.isDir()) {
@@ -176,6 +301,7 @@ QImage readPicture(const QString &fileName, QString *error)
     QImageReader::setAllocationLimit(kDecoderLimitMb);
     // Given the file itself, the reader tries the suffix's format first and falls back to
     // recognising the content, so a JPEG named .png still opens.
+    const QByteArray head = file.peek(512);
     QImageReader reader(&file);
     reader.setAutoTransform(true);
     if (!reader.canRead()) {
@@ -195,15 +321,41 @@ QImage readPicture(const QString &fileName, QString *error)
             setError(error, tooLarge(fileName, size));
             return {};
         }
+        if (argbBytes(size) > info.size() * kMaxExpansion) {
+            setError(error,
+                damaged(fileName,
+                    QStringLiteral("%1 x %2 pixels claimed by %3 bytes")
+                        .arg(size.width())
+                        .arg(size.height())
+                        .arg(info.size())));
+            return {};
+        }
+    }
+
+    if (!holdsItsRawPixels(head, info.size())) {
+        setError(error, damaged(fileName, QStringLiteral("shorter than its header says")));
+        return {};
     }
 
     QImage loaded;
-    if (!reader.read(&loaded) || loaded.isNull()) {
-        const QString reason = reader.errorString();
-        setError(error,
-            describe(fileName,
-                reason.isEmpty() ? QStringLiteral("damaged")
-                                 : QStringLiteral("damaged (%1)").arg(reason)));
+    QString warning;
+    bool read;
+    {
+        const DecoderWarnings warnings;
+        read = reader.read(&loaded) && !loaded.isNull();
+        warning = warnings.first();
+    }
+    if (!read) {
+        setError(error, damaged(fileName, reader.errorString()));
+        return {};
+    }
+    if (!warning.isEmpty()) {
+        setError(error, damaged(fileName, warning));
+        return {};
+    }
+    // GIF readers stop at a cut without a word; a whole file ends with the trailer byte.
+    if (head.startsWith("GIF8") && (!file.seek(info.size() - 1) || file.read(1) != ";")) {
+        setError(error, damaged(fileName, QStringLiteral("no end marker")));
         return {};
     }
     if (argbBytes(loaded.size()) > kMaxPictureBytes) {

@@ -1,5 +1,6 @@
 #include "picturefile.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -76,8 +77,32 @@ private slots:
             << writeFile("huge.png",
                    QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000186a0000186a00806000000"
                                        "a8520bc8000000004944415435af061e0000000049454e44ae426082"))
-            << QImage() << "huge.png: too large (100000 x 100000";
+            << QImage() << "huge.png: too large, 100000 × 100000 pixels";
         QTest::newRow("vanished file") << "gone.jpg" << QImage() << "gone.jpg: file not found";
+        QTest::newRow("PPM too large")
+            << writeFile("huge.ppm", "P6 16385 16384 255\n") << QImage()
+            << "huge.ppm: too large, 16385 × 16384 pixels, at most 268 megapixels";
+        // Headers alone, claiming pictures that would fit in memory: refused unread.
+        QByteArray bmp
+            = QByteArray::fromHex("424d00000000000000003600000028000000a00f0000a00f000001001800"
+                                  "000000000000000000000000000000000000000000000000");
+        QTest::newRow("70-byte BMP claiming 4000 x 4000") << writeFile("short.bmp",
+            bmp.leftJustified(70, '\0')) << QImage() << "short.bmp: damaged or incomplete";
+        QTest::newRow("PPM shorter than its header")
+            << writeFile("short.ppm", "P6\n# a comment\n20 10\n255\n" + QByteArray(599, 'x'))
+            << QImage() << "short.ppm: damaged or incomplete";
+        QByteArray claiming = jpeg;
+        const int frame = claiming.indexOf("\xFF\xC0");
+        claiming.replace(frame + 5, 4, QByteArray::fromHex("3e803e80")); // 16000 x 16000
+        QTest::newRow("1 KB JPEG claiming 16000 x 16000")
+            << writeFile("claims.jpg", claiming) << QImage() << "claims.jpg: damaged or incomplete";
+        QFile::link("loop-b.png", "loop-a.png");
+        QFile::link("loop-a.png", "loop-b.png");
+        QTest::newRow("symbolic link loop")
+            << "loop-a.png" << QImage() << "loop-a.png: symbolic link loop";
+        QFile::link("nowhere.png", "dangling.png");
+        QTest::newRow("broken link")
+            << "dangling.png" << QImage() << "dangling.png: broken symbolic link";
         QVERIFY(QDir().mkdir("folder.png"));
         QTest::newRow("folder") << "folder.png" << QImage() << "folder.png: is a folder";
     }
@@ -150,25 +175,107 @@ private slots:
         QVERIFY2(reason.isEmpty() ? why.isEmpty() : why.startsWith(reason), qPrintable(why));
     }
 
-    void failedWriteLeavesExistingFile()
+    // Every cut of a good file either reads as the whole picture or is refused with a reason,
+    // never shown with made-up rows.
+    void truncatedFilesNeverReadAsGarbage_data()
     {
-        // Each name's first part is a file that is already there. No JPEG can be 70000 wide, so
-        // the encoder gives up only after the file was opened.
-        for (const QString name : { "keep.xyz", "parent.txt/keep.png", "keep.jpg" }) {
-            QTemporaryDir place;
-            const QString existing = name.section(QLatin1Char('/'), 0, 0);
-            const QByteArray old("the picture that was here before\n");
-            QVERIFY(!writeFile(place.filePath(existing), old).isEmpty());
-            QImage image(70000, 2, QImage::Format_ARGB32);
-            image.fill(qRgba(1, 2, 3, 4));
-            QString error;
-            QVERIFY(!writePicture(image, place.filePath(name), 100, &error));
-            QVERIFY2(error.contains(QFileInfo(name).fileName()), qPrintable(error));
-            QFile kept(place.filePath(existing));
-            QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == old);
-            QCOMPARE(QDir(place.path())
-                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-                QStringList(existing));
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QByteArray>("bytes");
+
+        QImage noisy(24, 17, QImage::Format_RGB32);
+        quint32 seed = 99;
+        for (int y = 0; y < noisy.height(); ++y) {
+            for (int x = 0; x < noisy.width(); ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                noisy.setPixel(x, y, qRgb(x * 10, y * 15, int(seed >> 24)));
+            }
+        }
+        const auto encoded = [&](const char *format) {
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            return writePictureData(noisy, buffer, format, format == QByteArray("jpeg") ? 90 : 100)
+                ? bytes
+                : QByteArray();
+        };
+        for (const char *format : { "bmp", "png", "jpeg", "ppm" })
+            QTest::newRow(format) << QString::fromLatin1(format) << encoded(format);
+        QFile gif(QStringLiteral(VELMORA_SOURCE_DIR "/tests/data/indexed.gif"));
+        QTest::newRow("gif") << "gif"
+                             << (gif.open(QIODevice::ReadOnly) ? gif.readAll() : QByteArray());
+    }
+
+    void truncatedFilesNeverReadAsGarbage()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QByteArray, bytes);
+        QVERIFY(bytes.size() > 100);
+        const QString whole = folder.filePath("whole." + suffix);
+        const QImage complete = readPicture(writeFile(whole, bytes));
+        QVERIFY(!complete.isNull());
+        const QString cut = folder.filePath("cut." + suffix);
+        const QStringList reasons = { "damaged or incomplete", "not a picture", "empty file" };
+        for (int length = 0; length < bytes.size(); ++length) {
+            QString why;
+            const QImage picture = readPicture(writeFile(cut, bytes.left(length)), &why);
+            const bool clear = why.startsWith(cut + ": ")
+                && std::any_of(reasons.begin(), reasons.end(),
+                    [&](const QString &reason) { return why.contains(reason); });
+            QVERIFY2(picture.isNull() ? clear : picture == complete,
+                qPrintable(QStringLiteral("%1 of %2 bytes: %3")
+                               .arg(length)
+                               .arg(bytes.size())
+                               .arg(picture.isNull() ? why : QStringLiteral("garbage"))));
+        }
+    }
+
+    void failedWriteSaysWhyAndKeepsExistingFile_data()
+    {
+        QTest::addColumn<QString>("name"); // its first part is a file that is already there
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("unknown suffix") << "keep.xyz" << QSize(2, 2) << "unknown picture format";
+        QTest::newRow("parent is a file")
+            << "parent.txt/keep.png" << QSize(2, 2) << "parent.txt is not a folder";
+        QTest::newRow("too wide for JPEG") << "keep.jpg" << QSize(70000, 2) << "too wide for JPEG";
+        QTest::newRow("too tall for PNG") << "keep.png" << QSize(1, 1000001) << "too tall for PNG";
+        QTest::newRow("missing folder")
+            << "keep.txt/../gone/keep.png" << QSize(2, 2) << "folder not found";
+    }
+
+    void failedWriteSaysWhyAndKeepsExistingFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(QSize, size);
+        QFETCH(QString, reason);
+        QTemporaryDir place;
+        const QString existing = name.section(QLatin1Char('/'), 0, 0);
+        const QByteArray old("the picture that was here before\n");
+        QVERIFY(!writeFile(place.filePath(existing), old).isEmpty());
+        QImage image(size, QImage::Format_ARGB32);
+        image.fill(qRgba(1, 2, 3, 4));
+        QString error;
+        QVERIFY(!writePicture(image, place.filePath(name), 100, &error));
+        QVERIFY2(error.startsWith(place.filePath(name) + ": ") && error.contains(reason),
+            qPrintable(error));
+        QFile kept(place.filePath(existing));
+        QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == old);
+        QCOMPARE(
+            QDir(place.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList(existing));
+    }
+
+    // A full disk used to be reported as "Unknown error".
+    void fullDiskIsNamed()
+    {
+        const QImage image = blocks(qRgba(20, 200, 100, 3)).scaled(640, 480);
+        for (const char *format : { "png", "jpeg", "bmp" }) {
+            QFile full(QStringLiteral("/dev/full"));
+            QVERIFY(full.open(QIODevice::WriteOnly));
+            QString reason;
+            QVERIFY(!writePictureData(image, full, format, 100, &reason));
+            QVERIFY2(reason == QLatin1String("disk full"), qPrintable(format + (": " + reason)));
         }
     }
 };
