@@ -399,6 +399,9 @@ private slots:
             << "cp \"$PICTURE\" \"$D/$(printf 'shot\\377.png')\""
             << "\"$D/$(printf 'shot\\377.png')\"" << QStringList { "-q" }
             << "shot\\xff.png: the file name is not valid UTF-8";
+        QTest::newRow("link loop")
+            << "ln -s loop.png \"$D/loop.png\""
+            << "\"$D/loop.png\"" << QStringList { "-q" } << "loop.png: symbolic link loop";
         QTest::newRow("escape sequence in a missing name")
             << "true"
             << "\"$D/$(printf 'gone\\033[2J.png')\"" << QStringList { "-q" }
