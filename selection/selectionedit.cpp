@@ -4,8 +4,7 @@
 
 #include <QRectF>
 
-bool confirmStretch(QPainterPath &tracePath, QPainterPath &selectionPath, QPoint &anchorPoint,
-    const QPainterPath &stretch, QPoint newAnchor, QPoint traceStart, int closeDistance)
+void joinStretch(QPainterPath &tracePath, const QPainterPath &stretch)
 {
     // connectPath joins with a straight line, which also bridges the gap to the first
     // stretch of a new trace after a right click kept the old stretches.
@@ -13,22 +12,36 @@ bool confirmStretch(QPainterPath &tracePath, QPainterPath &selectionPath, QPoint
         tracePath = stretch;
     else
         tracePath.connectPath(stretch);
-    anchorPoint = newAnchor;
+}
 
-    if ((newAnchor - traceStart).manhattanLength() >= closeDistance)
-        return false;
+void closeTrace(QPainterPath &tracePath, QPainterPath &selectionPath)
+{
     tracePath.closeSubpath();
     selectionPath.addPath(tracePath);
-    anchorPoint = kNoTrace;
     tracePath = QPainterPath();
+}
+
+bool closesTrace(QPoint newAnchor, QPoint traceStart, int closeDistance)
+{
+    return (newAnchor - traceStart).manhattanLength() < closeDistance;
+}
+
+bool confirmStretch(QPainterPath &tracePath, QPainterPath &selectionPath, QPoint &anchorPoint,
+    const QPainterPath &stretch, QPoint newAnchor, QPoint traceStart, int closeDistance)
+{
+    joinStretch(tracePath, stretch);
+    anchorPoint = newAnchor;
+    if (!closesTrace(newAnchor, traceStart, closeDistance))
+        return false;
+    closeTrace(tracePath, selectionPath);
+    anchorPoint = kNoTrace;
     return true;
 }
 
-QPainterPath shownSelection(const QPainterPath &selectionPath, const QPainterPath &tracePath)
+QPainterPath shownSelection(QPainterPath selectionPath, const QPainterPath &tracePath)
 {
-    QPainterPath shown = selectionPath;
-    shown.addPath(tracePath);
-    return shown;
+    selectionPath.addPath(tracePath);
+    return selectionPath;
 }
 
 QPainterPath invertSelection(const QSize &picture, QPainterPath &selectionPath,
@@ -39,10 +52,8 @@ QPainterPath invertSelection(const QSize &picture, QPainterPath &selectionPath,
     frame.translate(kSceneOffset, kSceneOffset);
 
     if (!tracePath.isEmpty()) {
-        tracePath.closeSubpath();
-        selectionPath.addPath(tracePath);
+        closeTrace(tracePath, selectionPath);
         anchorPoint = kNoTrace;
-        tracePath = QPainterPath();
     }
     if (!selectionPath.isEmpty())
         selectionPath = frame - selectionPath;

@@ -116,10 +116,15 @@ QList<QPoint> walkTrace(QPoint from, QPoint to, const QSize &picture, const QLis
 
 QPainterPath stretchPath(QPoint from, const QList<QPoint> &steps)
 {
+    return stretchPath(from, steps.constData(), steps.size());
+}
+
+QPainterPath stretchPath(QPoint from, const QPoint *steps, qsizetype count)
+{
     const QPoint offset(kSceneOffset, kSceneOffset);
     QPainterPath path(QPointF(from + offset));
-    path.reserve(int(steps.size()) + 1);
-    for (const QPoint &p : steps)
-        path.lineTo(QPointF(p + offset));
+    path.reserve(int(count) + 1);
+    for (qsizetype i = 0; i < count; ++i)
+        path.lineTo(QPointF(steps[i] + offset));
     return path;
 }

@@ -30,3 +30,4 @@ QList<QPoint> walkTrace(
 
 // The stretch as a painter path in scene coordinates: moves to `from`, a line to every step.
 QPainterPath stretchPath(QPoint from, const QList<QPoint> &steps);
+QPainterPath stretchPath(QPoint from, const QPoint *steps, qsizetype count);

@@ -3,9 +3,12 @@
 
 #include <QGraphicsPathItem>
 #include <QGraphicsScene>
+#include <QRandomGenerator>
 #include <QTest>
 
+#include <optional>
 #include <tuple>
+#include <vector>
 
 const QPointF kOffset(10, 10);
 
@@ -21,14 +24,197 @@ struct Tracer {
     void start(QPoint p) { anchorPoint = traceStart = p; }
     void click(QPoint t, int closeDistance = 10)
     {
-        QPainterPath stretch(anchorPoint + kOffset);
-        stretch.lineTo(t + kOffset);
+        click(t, lineStretch(anchorPoint, t), closeDistance);
+    }
+    void click(QPoint t, const QPainterPath &stretch, int closeDistance = 10)
+    {
         traceItem = addSelectionItem(&scene, stretch);
         undoStack.push(new CMlassoCommand(&selectionItem, &traceItem, &scene, &anchorPoint, t,
             &traceStart, &selectionPath, &tracePath, closeDistance));
     }
+    // What the window's Invert does, warning the newest step first.
+    void invert(QSize picture)
+    {
+        if (!selectionItem)
+            return;
+        CMlassoCommand::keepProducedPaths(undoStack);
+        const QPainterPath shown = invertSelection(
+            picture, selectionPath, tracePath, anchorPoint, selectionItem->path());
+        scene.removeItem(selectionItem);
+        delete selectionItem;
+        selectionItem = addSelectionItem(&scene, shown);
+    }
     bool shows(QPointF p) const { return selectionItem->path().contains(p + kOffset); }
+
+    static QPainterPath lineStretch(QPoint from, QPoint to)
+    {
+        QPainterPath stretch(from + kOffset);
+        stretch.lineTo(to + kOffset);
+        return stretch;
+    }
 };
+
+// An undoable step that keeps the whole state and gives it back, like the window's Select None:
+// the lasso steps under it must still undo exactly once it is undone.
+class ForgetAllCommand : public QUndoCommand
+{
+public:
+    explicit ForgetAllCommand(Tracer &tracer)
+        : t(tracer)
+        , anchor(tracer.anchorPoint)
+        , start(tracer.traceStart)
+        , selection(tracer.selectionPath)
+        , trace(tracer.tracePath)
+    {
+        if (tracer.selectionItem)
+            item = tracer.selectionItem->path();
+    }
+    void redo() override
+    {
+        t.selectionPath = t.tracePath = QPainterPath();
+        t.anchorPoint = t.traceStart = kNoTrace;
+        delete t.selectionItem;
+        t.selectionItem = nullptr;
+    }
+    void undo() override
+    {
+        t.selectionPath = selection;
+        t.tracePath = trace;
+        t.anchorPoint = anchor;
+        t.traceStart = start;
+        delete t.selectionItem;
+        t.selectionItem = item ? addSelectionItem(&t.scene, *item) : nullptr;
+    }
+
+private:
+    Tracer &t;
+    QPoint anchor, start;
+    QPainterPath selection, trace;
+    std::optional<QPainterPath> item;
+};
+
+// The undo step written the plain way, with whole copies of the state before each stretch:
+// what the window's steps must match, element for element, after every event.
+struct SnapshotModel {
+    struct State {
+        QPoint anchor = kNoTrace, start = kNoTrace;
+        QPainterPath selection, trace;
+        std::optional<QPainterPath> shown;
+    };
+    State now;
+    // Each entry: the state to go back to, or the whole state a forget-all step replaced.
+    std::vector<std::pair<bool, State>> undo;
+
+    void click(QPoint t, const QPainterPath &stretch)
+    {
+        undo.emplace_back(false, now);
+        confirmStretch(now.trace, now.selection, now.anchor, stretch, t, now.start, 10);
+        now.shown = shownSelection(now.selection, now.trace);
+    }
+    void forgetAll()
+    {
+        undo.emplace_back(true, now);
+        now = State();
+    }
+    void undoOne()
+    {
+        if (undo.empty())
+            return;
+        const auto [whole, saved] = undo.back();
+        undo.pop_back();
+        // A lasso step gives back neither the trace's start nor anything it did not save.
+        const QPoint start = now.start;
+        now = saved;
+        if (!whole)
+            now.start = start;
+    }
+    void invert(QSize picture)
+    {
+        if (now.shown)
+            now.shown = invertSelection(picture, now.selection, now.trace, now.anchor, *now.shown);
+    }
+};
+
+bool sameElements(const QPainterPath &a, const QPainterPath &b)
+{
+    if (a.fillRule() != b.fillRule() || a.elementCount() != b.elementCount())
+        return false;
+    for (int i = 0; i < a.elementCount(); ++i) {
+        const QPainterPath::Element &x = a.elementAt(i), &y = b.elementAt(i);
+        if (x.type != y.type || x.x != y.x || x.y != y.y)
+            return false;
+    }
+    return true;
+}
+
+// Where the window's state first differs from the model's, or an empty string.
+QString difference(const Tracer &t, const SnapshotModel &m)
+{
+    if (t.anchorPoint != m.now.anchor || t.traceStart != m.now.start)
+        return QStringLiteral("anchor or start");
+    if (!sameElements(t.selectionPath, m.now.selection))
+        return QStringLiteral("selection path");
+    if (!sameElements(t.tracePath, m.now.trace))
+        return QStringLiteral("trace path");
+    if (bool(t.selectionItem) != m.now.shown.has_value())
+        return QStringLiteral("whether there is a selection item");
+    if (t.selectionItem && !sameElements(t.selectionItem->path(), *m.now.shown))
+        return QStringLiteral("selection item's path");
+    if (t.scene.items().size() != (t.selectionItem ? 1 : 0))
+        return QStringLiteral("items left in the scene");
+    return {};
+}
+
+// A stretch from the anchor to t as the walk might give it: a corner on the way, or a single
+// point when the press lands on the anchor.
+QPainterPath bentStretch(QPoint from, QPoint to)
+{
+    QPainterPath stretch(from + kOffset);
+    stretch.lineTo(QPoint(to.x(), from.y()) + kOffset);
+    stretch.lineTo(to + kOffset);
+    return stretch;
+}
+
+// Plays a script on the window's steps and on the model, comparing after every event.
+// Events: "s X Y" first click of a trace, "c X Y" confirmed stretch to (X, Y), "r" right
+// click, "u" undo, "i" invert, "n" forget all (an undoable step of another kind).
+QString playAgainstModel(const QStringList &script)
+{
+    Tracer t;
+    SnapshotModel m;
+    const QSize picture(200, 200);
+    for (int i = 0; i < script.size(); ++i) {
+        const QStringList word = script[i].split(QLatin1Char(' '));
+        const QPoint p = word.size() == 3 ? QPoint(word[1].toInt(), word[2].toInt()) : QPoint();
+        const QChar kind = word[0].at(0);
+        if (kind == QLatin1Char('s')) {
+            t.start(p);
+            m.now.anchor = m.now.start = p;
+        } else if (kind == QLatin1Char('c')) {
+            const QPainterPath stretch = bentStretch(t.anchorPoint, p);
+            t.click(p, stretch);
+            m.click(p, stretch);
+        } else if (kind == QLatin1Char('r')) {
+            t.anchorPoint = m.now.anchor = kNoTrace;
+        } else if (kind == QLatin1Char('u')) {
+            t.undoStack.undo();
+            m.undoOne();
+        } else if (kind == QLatin1Char('i')) {
+            t.invert(picture);
+            m.invert(picture);
+        } else if (kind == QLatin1Char('n')) {
+            t.undoStack.push(new ForgetAllCommand(t));
+            m.forgetAll();
+        }
+        const QString wrong = difference(t, m);
+        if (!wrong.isEmpty())
+            return QStringLiteral("%1 differs after event %2 (%3)")
+                .arg(wrong)
+                .arg(i)
+                .arg(script[i]);
+    }
+    return {};
+}
 
 class TestLassoCommand : public QObject
 {
@@ -120,6 +306,72 @@ private slots:
             }
             QCOMPARE(wrong, 0);
         }
+    }
+
+    void undoMatchesWholeSnapshots_data()
+    {
+        QTest::addColumn<QString>("script");
+        const QString square = "s 20 20;c 100 20;c 100 100;c 20 100;";
+        QTest::newRow("close then undo, twice") << square + "c 21 22;u;c 22 21;u;u;c 20 90;c 20 22";
+        QTest::newRow("undo all the way back and on") << square + "c 21 22;u;u;u;u;u;u";
+        QTest::newRow("undo across invert")
+            << square + "c 21 22;s 60 60;c 90 60;c 90 90;i;u;u;c 70 70;c 61 62;u;u";
+        QTest::newRow("undo across two inverts and a new stretch")
+            << square + "i;s 50 50;c 80 50;i;c 80 80;u;u;u;c 120 120;u;u";
+        QTest::newRow("invert with no trace under way")
+            << square + "c 21 22;i;s 30 40;i;c 50 40;u;u;u";
+        QTest::newRow("right click then a new trace")
+            << "s 20 20;c 100 20;c 100 100;r;s 80 120;c 20 120;c 20 160;u;r;s 150 20;c 150 "
+               "90;u;u;u";
+        QTest::newRow("press on the anchor, then close")
+            << "s 20 20;c 20 20;c 60 20;c 60 20;c 60 60;c 21 21;u;u;u;u;u";
+        QTest::newRow("close with a single-point stretch") << "s 20 20;c 20 20;c 20 20;u;u";
+        QTest::newRow("forget all between steps")
+            << square + "n;s 40 40;c 90 40;c 41 41;u;u;u;c 21 22;n;u;u;u;u";
+        QTest::newRow("invert, forget all, undo both") << square + "i;c 10 10;n;i;u;u;u;u";
+
+        // Long random scripts: every event kind in every order.
+        QRandomGenerator rng(812);
+        for (int round = 0; round < 8; ++round) {
+            QStringList events;
+            bool tracing = false;
+            QPoint start;
+            for (int i = 0; i < 150; ++i) {
+                const int roll = rng.bounded(100);
+                const QPoint p(rng.bounded(5, 195), rng.bounded(5, 195));
+                if (!tracing && roll < 60) {
+                    events << QStringLiteral("s %1 %2").arg(p.x()).arg(p.y());
+                    tracing = true;
+                    start = p;
+                } else if (tracing && roll < 50) {
+                    events << QStringLiteral("c %1 %2").arg(p.x()).arg(p.y());
+                } else if (tracing && roll < 58) {
+                    // Near the start: closes.
+                    events << QStringLiteral("c %1 %2").arg(start.x() + 2).arg(start.y() + 1);
+                    tracing = false;
+                } else if (roll < 75) {
+                    events << "u";
+                    tracing = true; // an undo may reopen a trace; a stray start is harmless
+                } else if (roll < 83) {
+                    events << "r";
+                    tracing = false;
+                } else if (roll < 93) {
+                    events << "i";
+                } else {
+                    events << "n";
+                    tracing = false;
+                }
+            }
+            QTest::newRow(qPrintable(QStringLiteral("random %1").arg(round))) << events.join(';');
+        }
+    }
+
+    // Each undo must give back exactly what a step that saved whole copies would: anchor,
+    // both paths element for element and the selection item.
+    void undoMatchesWholeSnapshots()
+    {
+        QFETCH(QString, script);
+        QCOMPARE(playAgainstModel(script.split(QLatin1Char(';'))), QString());
     }
 };
 

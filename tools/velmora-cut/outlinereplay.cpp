@@ -19,10 +19,12 @@ QRect probeUnderPointer(QPoint pixel, int size)
         pixel.x() + kSceneOffset - size / 2, pixel.y() + kSceneOffset - size / 2, size, size);
 }
 
-OutlineReplay::OutlineReplay(const QSize &picture, const QList<quint16> &edgeMap, int probeSize)
+OutlineReplay::OutlineReplay(
+    const QSize &picture, const QList<quint16> &edgeMap, int probeSize, qsizetype maxPoints)
     : m_picture(picture)
     , m_edgeMap(edgeMap)
     , m_probeSize(probeSize)
+    , m_maxPoints(maxPoints)
     , m_anchorPoint(kNoTrace)
     , m_traceStart(kNoTrace)
 {
@@ -30,6 +32,7 @@ OutlineReplay::OutlineReplay(const QSize &picture, const QList<quint16> &edgeMap
 
 void OutlineReplay::apply(const OutlineEvent &event)
 {
+    m_line = event.line;
     switch (event.kind) {
     case OutlineEvent::Click:
         click(event.pixel);
@@ -47,16 +50,22 @@ void OutlineReplay::apply(const OutlineEvent &event)
         invert();
         break;
     }
+    m_line = 0;
 }
 
 void OutlineReplay::apply(const QList<OutlineEvent> &events)
 {
-    for (const OutlineEvent &event : events)
+    for (const OutlineEvent &event : events) {
+        if (!ok())
+            return;
         apply(event);
+    }
 }
 
 void OutlineReplay::press(const QRect &probe, bool right)
 {
+    if (!ok())
+        return;
     if (right) {
         // The confirmed stretches stay; the next trace's are joined onto them.
         m_anchorPoint = kNoTrace;
@@ -70,12 +79,30 @@ void OutlineReplay::press(const QRect &probe, bool right)
         return;
     }
 
-    const QPainterPath stretch
-        = stretchPath(m_anchorPoint, walkTrace(m_anchorPoint, target, m_picture, m_edgeMap));
-    m_undo.push_back({ m_anchorPoint, m_shown, m_selectionPath, m_tracePath });
-    confirmStretch(
-        m_tracePath, m_selectionPath, m_anchorPoint, stretch, target, m_traceStart, probe.width());
-    m_shown = shownSelection(m_selectionPath, m_tracePath);
+    const QList<QPoint> steps = walkTrace(m_anchorPoint, target, m_picture, m_edgeMap);
+    if (qsizetype(m_points.size()) + 1 + steps.size() > m_maxPoints) {
+        const QString where = m_line > 0 ? QStringLiteral(" (line %1)").arg(m_line) : QString();
+        m_error = QStringLiteral("the outline is too long: its stretches pass %1 points at the "
+                                 "press on %2,%3%4")
+                      .arg(m_maxPoints)
+                      .arg(target.x())
+                      .arg(target.y())
+                      .arg(where);
+        return;
+    }
+
+    m_undo.push_back({ m_anchorPoint, m_log.size(), m_traceDrawn });
+    m_points.push_back(m_anchorPoint);
+    m_points.insert(m_points.end(), steps.cbegin(), steps.cend());
+    m_log.push_back({ Edit::Stretch, m_points.size() });
+    // A stretch of a single point leaves an empty trace empty.
+    m_traceDrawn = m_traceDrawn || !steps.isEmpty();
+    m_anchorPoint = target;
+    if (closesTrace(target, m_traceStart, probe.width())) {
+        m_log.push_back({ Edit::Close, m_points.size() });
+        m_traceDrawn = false;
+        m_anchorPoint = kNoTrace;
+    }
 }
 
 void OutlineReplay::click(QPoint pixel)
@@ -96,20 +123,75 @@ void OutlineReplay::abandon()
 
 void OutlineReplay::undo()
 {
-    if (m_undo.empty())
+    if (!ok() || m_undo.empty())
         return;
-    Saved saved = std::move(m_undo.back());
+    const Saved saved = m_undo.back();
     m_undo.pop_back();
+    // Undoing a stretch from before an Invert takes the Invert back too, as the window's
+    // undo restores the paths saved before that stretch.
+    m_log.resize(saved.logSize);
+    m_points.resize(m_log.empty() ? 0 : m_log.back().pointsEnd);
     m_anchorPoint = saved.anchorPoint;
-    m_shown = std::move(saved.shown);
-    m_selectionPath = std::move(saved.selectionPath);
-    m_tracePath = std::move(saved.tracePath);
+    m_traceDrawn = saved.traceDrawn;
 }
 
 void OutlineReplay::invert()
 {
     // Nothing shown, nothing to invert; and the inversion itself cannot be undone.
-    if (!m_shown)
+    if (!ok() || !hasSelection())
         return;
-    m_shown = invertSelection(m_picture, m_selectionPath, m_tracePath, m_anchorPoint, *m_shown);
+    m_log.push_back({ Edit::Invert, m_points.size() });
+    if (m_traceDrawn) {
+        m_traceDrawn = false;
+        m_anchorPoint = kNoTrace;
+    }
+}
+
+OutlineReplay::Paths OutlineReplay::replay() const
+{
+    Paths paths;
+    size_t begin = 0;
+    for (const Entry &entry : m_log) {
+        switch (entry.edit) {
+        case Edit::Stretch:
+            joinStretch(paths.trace,
+                stretchPath(m_points[begin], m_points.data() + begin + 1,
+                    qsizetype(entry.pointsEnd - begin - 1)));
+            begin = entry.pointsEnd;
+            paths.inverted.reset();
+            break;
+        case Edit::Close:
+            closeTrace(paths.trace, paths.selection);
+            break;
+        case Edit::Invert: {
+            QPoint anchor; // tracked as the events are applied
+            const QPainterPath shown
+                = paths.inverted ? *paths.inverted : shownSelection(paths.selection, paths.trace);
+            paths.inverted
+                = invertSelection(m_picture, paths.selection, paths.trace, anchor, shown);
+            break;
+        }
+        }
+    }
+    return paths;
+}
+
+QPainterPath OutlineReplay::shownPath() const
+{
+    Paths paths = replay();
+    if (paths.inverted)
+        return *paths.inverted;
+    if (!hasSelection())
+        return {};
+    return shownSelection(std::move(paths.selection), paths.trace);
+}
+
+QPainterPath OutlineReplay::selectionPath() const
+{
+    return replay().selection;
+}
+
+QPainterPath OutlineReplay::tracePath() const
+{
+    return replay().trace;
 }
