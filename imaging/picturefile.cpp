@@ -5,9 +5,9 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QMutex>
 #include <QSaveFile>
 #include <QStringList>
-#include <QThread>
 
 namespace
 {
@@ -196,18 +196,24 @@ constexpr qint64 kMaxExpansion = 65536;
 
 // Collects what the image readers warn about while one picture is decoded on this thread;
 // such a warning means the decoder met a damaged or cut-short file and made up the rest.
+// Messages of other threads pass on to the handler that was there before; the handler stays
+// installed while any thread decodes.
 class DecoderWarnings
 {
 public:
     DecoderWarnings()
     {
+        const QMutexLocker lock(&mutex);
+        if (users++ == 0)
+            previous = qInstallMessageHandler(&DecoderWarnings::handle);
         current = this;
-        previous = qInstallMessageHandler(&DecoderWarnings::handle);
     }
     ~DecoderWarnings()
     {
-        qInstallMessageHandler(previous);
+        const QMutexLocker lock(&mutex);
         current = nullptr;
+        if (--users == 0)
+            qInstallMessageHandler(previous);
     }
     DecoderWarnings(const DecoderWarnings &) = delete;
     DecoderWarnings &operator=(const DecoderWarnings &) = delete;
@@ -217,23 +223,25 @@ public:
 private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
     {
-        DecoderWarnings *self = current;
-        if (self && type == QtWarningMsg && QThread::currentThread() == self->thread) {
+        if (current && type == QtWarningMsg) {
             // libjpeg calls stray bytes between segments corrupt data, but the picture decodes
             // whole; many cameras write them.
             if (!text.contains(QLatin1String("extraneous bytes before marker")))
-                self->messages.append(text.trimmed());
+                current->messages.append(text.trimmed());
             return;
         }
-        if (self && self->previous)
-            self->previous(type, context, text);
+        if (previous) // Qt hands back its default handler when none was installed
+            previous(type, context, text);
     }
 
-    static inline DecoderWarnings *current = nullptr;
-    QtMessageHandler previous = nullptr;
-    QThread *thread = QThread::currentThread();
+    static thread_local DecoderWarnings *current;
+    static inline QMutex mutex;
+    static inline int users = 0;
+    static inline QtMessageHandler previous = nullptr;
     QStringList messages;
 };
+
+thread_local DecoderWarnings *DecoderWarnings::current = nullptr;
 
 } // namespace
 

@@ -101,6 +101,9 @@ private slots:
         QTest::newRow("symbolic link loop")
             << "loop-a.png" << QImage() << "loop-a.png: symbolic link loop";
         QFile::link("nowhere.png", "dangling.png");
+        // What a name with bytes invalid in the locale's encoding becomes once decoded.
+        QTest::newRow("undecodable name") << QString::fromUtf8("bad\xff.png") << QImage()
+                                          << "bad\uFFFD.png: the name is not valid";
         QTest::newRow("broken link")
             << "dangling.png" << QImage() << "dangling.png: broken symbolic link";
         QVERIFY(QDir().mkdir("folder.png"));
