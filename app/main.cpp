@@ -1,6 +1,10 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QTimer>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -9,8 +13,24 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Velmora 1.0"));
     QCoreApplication::setOrganizationName(QStringLiteral("Parvel software"));
 
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Cuts an object out of a photograph."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("picture"),
+        QStringLiteral("A picture to open at start."), QStringLiteral("[picture]"));
+    parser.process(app);
+    const QStringList pictures = parser.positionalArguments();
+    if (pictures.size() > 1) {
+        std::fprintf(stderr, "velmora: one picture at a time; opening %s only\n",
+            qPrintable(pictures.first()));
+    }
+
     MainWindow window;
     QObject::connect(&window, &MainWindow::mwquit, &app, &QApplication::quit);
     window.show();
+    // Opened from the event loop, so the window is on screen while the picture is analysed.
+    if (!pictures.isEmpty())
+        QTimer::singleShot(
+            0, &window, [&window, &pictures] { window.openPicture(pictures.first()); });
     return app.exec();
 }

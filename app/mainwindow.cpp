@@ -7,6 +7,7 @@
 #include "edgeanalysis.h"
 #include "hairlinepen.h"
 #include "helpdialog.h"
+#include "pathtracer.h"
 #include "picturefile.h"
 #include "selectionedit.h"
 #include "selectionmask.h"
@@ -16,6 +17,8 @@
 #include <QActionGroup>
 #include <QColorDialog>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGraphicsEllipseItem>
@@ -23,13 +26,25 @@
 #include <QGraphicsPixmapItem>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
 #include <QPixmap>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <utility>
 
 namespace
 {
 
 const QString kCurrDir = QStringLiteral("CurrDir");
 const QString kCurrSaveDir = QStringLiteral("CurrSaveDir");
+const QString kFollowEdges = QStringLiteral("FollowEdges");
+const QString kFollowShortest = QStringLiteral("shortest path");
+const QString kFollowDirect = QStringLiteral("direct");
+const QString kRecentFiles = QStringLiteral("RecentFiles");
+constexpr int kRecentCount = 5;
 
 // Takes an item out of the scene for good.
 template <typename Item> void discard(QGraphicsScene &scene, Item *&item)
@@ -76,6 +91,46 @@ QPainterPath inPicture(const QGraphicsPathItem *selection)
     return selection->path().translated(-kSceneOffset, -kSceneOffset);
 }
 
+// The one local file a drag carries, or an empty string when it carries anything else.
+QString droppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return QString();
+    const QList<QUrl> urls = data->urls();
+    return urls.size() == 1 && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
+}
+
+// The recent list with path moved to its top, at most kRecentCount long.
+QStringList withRecent(QStringList recent, const QString &path)
+{
+    recent.removeAll(path);
+    recent.prepend(path);
+    return recent.mid(0, kRecentCount);
+}
+
+// The Color button's face: the chosen colour over the chessboard that a translucent one lets
+// through, in a thin grey rim so that white shows on a white toolbar.
+QIcon colorSwatch(const QColor &color, const QSize &size)
+{
+    QPixmap swatch(size);
+    swatch.fill(Qt::transparent);
+    QPainter painter(&swatch);
+    const QRect square = swatch.rect().adjusted(1, 1, -1, -1);
+    painter.drawTiledPixmap(square, QPixmap(QStringLiteral(":/icons/chessbackground.png")));
+    painter.fillRect(square, color);
+    painter.setPen(QColor(128, 128, 128));
+    painter.drawRect(swatch.rect().adjusted(0, 0, -1, -1));
+    painter.end();
+    return QIcon(swatch);
+}
+
+// A press aimed exactly at pixel p with a probe `size` scene units wide, as the view makes it.
+QRect probeOn(QPoint p, int size)
+{
+    const int reach = (size - 1) / 2; // QRect's centre rounds down
+    return QRect(p.x() + kSceneOffset - reach, p.y() + kSceneOffset - reach, size, size);
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -86,11 +141,35 @@ MainWindow::MainWindow(QWidget *parent)
     ui->progressBar->hide();
     connect(
         ui->graphicsView, &ZelGraphicsView::SmartSelect, this, &MainWindow::ProcessSmartSelect2);
+    // The view scrolls along at its edge only while a trace is under way; connected after the
+    // tracing, so it sees the anchor that request left.
+    connect(ui->graphicsView, &ZelGraphicsView::SmartSelect, this, &MainWindow::followTrace);
+    connect(&undoStack, &QUndoStack::indexChanged, this, &MainWindow::followTrace);
 
     QAction *undoAction = undoStack.createUndoAction(this, QString());
     undoAction->setShortcut(QKeySequence::Undo);
     ui->menuEdit->addAction(undoAction);
+    QAction *redoAction = undoStack.createRedoAction(this, QString());
+    redoAction->setShortcuts(
+        { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y) });
+    ui->menuEdit->addAction(redoAction);
     ui->menuEdit->addAction(ui->actionSelectNone);
+    ui->menuEdit->addSeparator();
+    ui->menuEdit->addActions({ ui->actionTakeBackPoint, ui->actionEndTrace, ui->actionCloseTrace });
+    ui->menuEdit->addSeparator();
+    ui->menuEdit->addAction(ui->actionFollowEdges);
+    // Both Enter keys close; the keys act only while the smart-select tool is on.
+    ui->actionCloseTrace->setShortcuts({ Qt::Key_Return, Qt::Key_Enter });
+    for (QAction *action : { ui->actionTakeBackPoint, ui->actionEndTrace, ui->actionCloseTrace })
+        action->setEnabled(false);
+    ui->actionZoomPlus->setShortcuts(
+        { QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal) });
+    ui->actionZoomMinus->setShortcut(QKeySequence::ZoomOut);
+    ui->actionFollowEdges->setChecked(settings.value(kFollowEdges).toString() == kFollowShortest);
+    // A picture dropped anywhere on the window opens; the canvas's scene would take the drag
+    // and then refuse it.
+    setAcceptDrops(true);
+    ui->graphicsView->setAcceptDrops(false);
 
     auto *backgroundGroup = new QActionGroup(this);
     backgroundGroup->addAction(ui->actionWhite);
@@ -113,6 +192,12 @@ void MainWindow::on_actionOpen_triggered()
         ui->statusBar->showMessage(tr("No file selected"));
         return;
     }
+    openPicture(fileName);
+}
+
+void MainWindow::openPicture(const QString &path)
+{
+    fileName = path;
     settings.setValue(kCurrDir, canonicalFolder(fileName));
 
     BusyCursor busy;
@@ -140,6 +225,55 @@ void MainWindow::on_actionOpen_triggered()
 
     FindEdges();
     undoStack.clear();
+    followTrace();
+    rememberRecent(fileName);
+}
+
+void MainWindow::followTrace()
+{
+    ui->graphicsView->setFollowsPointer(anchorPoint != kNoTrace);
+}
+
+void MainWindow::rememberRecent(const QString &path)
+{
+    const QStringList recent = settings.value(kRecentFiles).toStringList();
+    settings.setValue(kRecentFiles, withRecent(recent, QFileInfo(path).absoluteFilePath()));
+}
+
+// Filled as it opens, so that a picture moved away since shows greyed out.
+void MainWindow::on_menuOpenRecent_aboutToShow()
+{
+    ui->menuOpenRecent->clear();
+    const QStringList recent = settings.value(kRecentFiles).toStringList();
+    for (int i = 0; i < recent.size(); ++i) {
+        const QString path = recent[i];
+        QString label = QDir::toNativeSeparators(path);
+        label.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction *entry
+            = ui->menuOpenRecent->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(label));
+        entry->setEnabled(QFileInfo(path).isFile());
+        connect(entry, &QAction::triggered, this, [this, path] { openPicture(path); });
+    }
+    if (recent.isEmpty())
+        ui->menuOpenRecent->addAction(tr("No recent pictures"))->setEnabled(false);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (droppedFile(event->mimeData()).isEmpty())
+        return event->ignore();
+    event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return event->ignore();
+    event->acceptProposedAction();
+    // Opened once the drop has returned, so the program the file came from is not held up by
+    // the edge analysis.
+    QTimer::singleShot(0, this, [this, path] { openPicture(path); });
 }
 
 // Drops every item of the previous picture and lays the new one on its white frame.
@@ -172,6 +306,7 @@ void MainWindow::FindEdges()
     ui->statusBar->showMessage(tr("Searching for edges"));
     ui->statusBar->repaint();
     edgeMap = findEdges(image, [this](int value) { ui->progressBar->setValue(value); });
+    pathTracer = std::make_unique<PathTracer>(image.size(), edgeMap);
     ui->progressBar->hide();
     ui->statusBar->showMessage(tr("Ready"), 2000);
 }
@@ -234,6 +369,24 @@ void MainWindow::on_actionZoomMinus_triggered()
     ui->graphicsView->scale(0.8333333333333334, 0.8333333333333334);
 }
 
+// The width of the probe a press has at the view's zoom, at least one scene unit.
+int MainWindow::probeSizeInView() const
+{
+    const QPointF a = ui->graphicsView->mapToScene(QPoint(0, 0));
+    const QPointF b = ui->graphicsView->mapToScene(QPoint(10, 0));
+    return int(std::clamp(b.x() - a.x(), 1.0, 1e6));
+}
+
+void MainWindow::on_actionFitView_triggered()
+{
+    ui->graphicsView->fitScene();
+}
+
+void MainWindow::on_actionActualSize_triggered()
+{
+    ui->graphicsView->zoomToActual();
+}
+
 void MainWindow::on_actionProcess_triggered()
 {
     // Preview is switched in the toggled handler, which has already run.
@@ -255,6 +408,37 @@ void MainWindow::on_actionAbout_triggered()
 void MainWindow::on_actionSmartSelect_toggled(bool checked)
 {
     ui->graphicsView->SetToolMode(checked ? ToolMode::SmartSelect : ToolMode::None);
+    for (QAction *action : { ui->actionTakeBackPoint, ui->actionEndTrace, ui->actionCloseTrace })
+        action->setEnabled(checked);
+}
+
+void MainWindow::on_actionFollowEdges_toggled(bool checked)
+{
+    settings.setValue(kFollowEdges, checked ? kFollowShortest : kFollowDirect);
+}
+
+// Takes back a confirmed point of the trace under way, never the first press, nor a step of
+// something else.
+void MainWindow::on_actionTakeBackPoint_triggered()
+{
+    if (anchorPoint == kNoTrace || anchorPoint == traceStart || !undoStack.canUndo())
+        return;
+    if (!dynamic_cast<const CMlassoCommand *>(undoStack.command(undoStack.index() - 1)))
+        return;
+    undoStack.undo();
+}
+
+void MainWindow::on_actionEndTrace_triggered()
+{
+    ProcessSmartSelect2(QRect(), true, true);
+    followTrace();
+}
+
+void MainWindow::on_actionCloseTrace_triggered()
+{
+    if (anchorPoint == kNoTrace)
+        return;
+    ProcessSmartSelect2(probeOn(traceStart, probeSizeInView()), true, false);
 }
 
 void MainWindow::on_actionProcess_toggled(bool checked)
@@ -328,10 +512,27 @@ void MainWindow::on_actionColor_toggled(bool checked)
 {
     if (!checked)
         return;
+    colorJustAsked = true;
+    askForBackgroundColor();
+}
+
+// A click on Color while it is already the mode toggles nothing; it asks again.
+void MainWindow::on_actionColor_triggered()
+{
+    if (std::exchange(colorJustAsked, false))
+        return;
+    askForBackgroundColor();
+}
+
+void MainWindow::askForBackgroundColor()
+{
     const QColor chosen = QColorDialog::getColor(Qt::white, this,
         QStringLiteral("Please select the background color"), QColorDialog::ShowAlphaChannel);
-    if (chosen.isValid())
-        backgroundColor = chosen;
+    if (!chosen.isValid())
+        return;
+    backgroundColor = chosen;
+    const QList<QSize> sizes = ui->actionColor->icon().availableSizes();
+    ui->actionColor->setIcon(colorSwatch(chosen, sizes.value(0, QSize(32, 32))));
 }
 
 void MainWindow::ProcessSmartSelect2(QRect rect, bool pressed, bool is_right)
@@ -354,8 +555,10 @@ void MainWindow::ProcessSmartSelect2(QRect rect, bool pressed, bool is_right)
     }
 
     discard(scene, traceItem);
-    const QPainterPath stretch
-        = stretchPath(anchorPoint, walkTrace(anchorPoint, target, size, edgeMap));
+    const bool shortest = pathTracer && ui->actionFollowEdges->isChecked();
+    const QPainterPath stretch = stretchPath(anchorPoint,
+        shortest ? pathTracer->trace(anchorPoint, target)
+                 : walkTrace(anchorPoint, target, size, edgeMap));
     traceItem = scene.addPath(stretch, selectionPen(), selectionBrush());
     traceItem->setZValue(kSelectionZ);
 

@@ -11,6 +11,11 @@
 #include <QString>
 #include <QUndoStack>
 
+#include <memory>
+
+class PathTracer;
+class QDragEnterEvent;
+class QDropEvent;
 class QGraphicsEllipseItem;
 class QGraphicsPathItem;
 class QGraphicsPixmapItem;
@@ -29,6 +34,10 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Opens a picture without asking: the steps Open takes once its dialog has answered. For
+    // a picture named on the command line, dropped on the window or picked from Open Recent.
+    void openPicture(const QString &path);
 
 signals:
     void mwquit();
@@ -50,10 +59,26 @@ private slots:
     void on_actionTransparent_toggled(bool checked);
     void on_actionColor_toggled(bool checked);
     void ProcessSmartSelect2(QRect rect, bool pressed, bool is_right);
+    void on_actionFollowEdges_toggled(bool checked);
+    void on_actionTakeBackPoint_triggered();
+    void on_actionEndTrace_triggered();
+    void on_actionCloseTrace_triggered();
+    void on_actionFitView_triggered();
+    void on_actionActualSize_triggered();
+    void on_actionColor_triggered();
+    void on_menuOpenRecent_aboutToShow();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void FindEdges();
     void resetScene(const QPixmap &picture);
+    void askForBackgroundColor();
+    void followTrace();
+    void rememberRecent(const QString &path);
+    int probeSizeInView() const;
 
     Ui::MainWindow *ui;
     QGraphicsScene scene;
@@ -73,6 +98,11 @@ private:
     QColor backgroundColor;
     QImage image;
     QList<quint16> edgeMap;
+    // The shortest-path engine for the current picture's edges; its search tree lasts while
+    // the anchor stays.
+    std::unique_ptr<PathTracer> pathTracer;
+    // Set by the colour toggle, so the trigger of the same click does not ask twice.
+    bool colorJustAsked = false;
 
     friend class MainWindowTester;
 };

@@ -1,4 +1,4 @@
-// The window as it starts, its commands, zoom, settings, help and about.
+// The window as it starts, its commands, zoom, settings, help and about, the colour button.
 
 #include "helpdialog.h"
 #include "mainwindowtester.h"
@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <memory>
 
 class TestMainWindow : public QObject
 {
@@ -37,20 +39,22 @@ private slots:
         for (QAction *action : t.ui()->mainToolBar->actions())
             tips << (action->isSeparator() ? QStringLiteral("|") : action->toolTip());
         QCOMPARE(tips,
-            QStringList({ "Open", "Save As", "Smart Select", "Invert", "Preview mode", "White",
-                "Transparent", "Color", "Zoom In", "Zoom Out" }));
+            QStringList(
+                { "Open", "Save As", "Smart Select", "Follow edges: shortest path", "Invert",
+                    "Preview mode", "White", "Transparent", "Color", "Zoom In", "Zoom Out" }));
         QStringList menus;
         for (QAction *action : t.ui()->menuBar->actions())
             menus << action->text();
-        QCOMPARE(menus, QStringList({ "File", "Edit", "Help" }));
+        QCOMPARE(menus, QStringList({ "File", "Edit", "View", "Help" }));
 
-        const QList<QAction *> edit = t.ui()->menuEdit->actions();
-        QCOMPARE(edit.size(), 2);
-        QCOMPARE(edit.first()->text(), QStringLiteral("Undo"));
-        QVERIFY(!edit.first()->isEnabled());
-        QCOMPARE(edit.first()->shortcut(), QKeySequence(QKeySequence::Undo));
-        QCOMPARE(edit.last(), t.ui()->actionSelectNone);
-        QCOMPARE(edit.last()->text(), QStringLiteral("Select None"));
+        QStringList edit; // the trace keys wait for the smart-select tool
+        for (QAction *action : t.ui()->menuEdit->actions())
+            if (!action->isSeparator())
+                edit << action->text() + (action->isEnabled() ? "" : " (off)");
+        QCOMPARE(edit,
+            QStringList({ "Undo (off)", "Redo (off)", "Select None", "Take Back Last Point (off)",
+                "End Outline (off)", "Close Outline (off)", "Follow edges: shortest path" }));
+        QCOMPARE(t.ui()->menuEdit->actions().first()->shortcut(), QKeySequence(QKeySequence::Undo));
         QVERIFY(t.ui()->actionWhite->isChecked());
         QVERIFY(!t.ui()->actionSmartSelect->isChecked() && !t.ui()->actionProcess->isChecked());
         QVERIFY(!t.ui()->progressBar->isVisible());
@@ -80,6 +84,38 @@ private slots:
         // Ctrl+Z with nothing to undo does nothing, and does not reach the trace state.
         QTest::keyClick(&window, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(t.anchorPoint(), QPoint(0, 0));
+    }
+
+    void colorButtonShowsTheColorAndAsksAgain()
+    {
+        MainWindow window;
+        MainWindowTester t(window);
+        QAction *color = t.ui()->actionColor;
+        // Picks the colour in the dialogs a click opens (invalid: cancels); counts them.
+        const auto pick = [&](const QColor &chosen) {
+            int asked = 0;
+            MainWindowTester::whenModal([&] { color->trigger(); },
+                [&](QDialog *d) {
+                    ++asked;
+                    qobject_cast<QColorDialog *>(d)->setCurrentColor(chosen);
+                    chosen.isValid() ? d->accept() : d->reject();
+                });
+            return asked;
+        };
+        const auto face = [&](int x) { return color->icon().pixmap(32).toImage().pixel(x, 16); };
+        QCOMPARE(pick(QColor(10, 200, 30)), 1);
+        QCOMPARE(face(16), qRgb(10, 200, 30));
+        // Already the mode, a click asks again; translucent red shows both chessboard shades.
+        QCOMPARE(pick(QColor(255, 0, 0, 128)), 1);
+        QCOMPARE(t.backgroundColor(), QColor(255, 0, 0, 128));
+        QSet<QRgb> shades;
+        for (int x = 2; x < 30; ++x)
+            shades << face(x);
+        QCOMPARE(shades.size(), 2);
+        for (QRgb c : shades)
+            QVERIFY(qRed(c) > 200 && qGreen(c) == qBlue(c) && qGreen(c) >= 90);
+        QCOMPARE(pick(QColor()), 1); // cancelled: the colour stays
+        QCOMPARE(t.backgroundColor(), QColor(255, 0, 0, 128));
     }
 
     void backgroundModes()
@@ -124,6 +160,40 @@ private slots:
         for (int i = 0; i < 5; ++i)
             t.ui()->actionZoomMinus->trigger();
         QVERIFY(qFuzzyCompare(t.ui()->graphicsView->transform().m11(), 1.0));
+    }
+
+    void zoomKeys()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const QGraphicsView *view = MainWindowTester(window).ui()->graphicsView;
+        const QList<QPair<Qt::Key, qreal>> steps { { Qt::Key_Plus, 1.2 }, { Qt::Key_Equal, 1.44 },
+            { Qt::Key_Minus, 1.2 }, { Qt::Key_1, 1.0 } };
+        for (const auto &[key, scale] : steps) {
+            QTest::keyClick(&window, key, Qt::ControlModifier);
+            QVERIFY2(qFuzzyCompare(view->transform().m11(), scale),
+                qPrintable(QKeySequence(key).toString()));
+        }
+    }
+
+    void followEdgesIsRemembered()
+    {
+        const QString key = QStringLiteral("FollowEdges");
+        MainWindowTester(*std::make_unique<MainWindow>()).settings().remove(key);
+        // Each new window starts as the one before left it; unknown values mean direct.
+        bool shortest = false;
+        for (const char *value : { "shortest path", "sideways", "shortest path", "direct" }) {
+            auto window = std::make_unique<MainWindow>();
+            MainWindowTester t(*window);
+            QCOMPARE(t.ui()->actionFollowEdges->isChecked(), shortest);
+            if (qstrcmp(value, "sideways") == 0)
+                t.settings().setValue(key, QStringLiteral("sideways"));
+            else
+                t.ui()->actionFollowEdges->trigger();
+            QCOMPARE(t.settings().value(key).toString(), QLatin1String(value));
+            shortest = qstrcmp(value, "shortest path") == 0;
+        }
     }
 
     void settingsOutliveTheWindow()

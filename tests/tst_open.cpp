@@ -1,4 +1,5 @@
-// Opening pictures through the window: what a good, a bad and a cancelled Open leave behind.
+// Opening pictures through the window: what a good, a bad and a cancelled Open leave behind;
+// a picture named on the command line, dropped on the window or picked from Open Recent.
 
 #include "mainwindowtester.h"
 #include "picturefile.h"
@@ -8,6 +9,7 @@
 #include <QGraphicsEllipseItem>
 #include <QGraphicsPathItem>
 #include <QGraphicsPixmapItem>
+#include <QMimeData>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -51,6 +53,31 @@ void traceTwoStretches(MainWindowTester &t)
     t.smartSelect(MainWindowTester::probeAt({ 5, 5 }), true);
     t.smartSelect(MainWindowTester::probeAt({ 30, 5 }), true);
     t.smartSelect(MainWindowTester::probeAt({ 30, 30 }), true);
+}
+
+// Drags data over the window and drops it, as the window system delivers them; returns
+// whether the window took the drag.
+bool dragAndDrop(QWidget *window, const QList<QUrl> &urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at = window->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(at, Qt::CopyAction | Qt::LinkAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(window, &drop);
+    return drop.isAccepted();
+}
+
+QStringList recentEntries(MainWindowTester &t)
+{
+    QStringList entries;
+    emit t.ui()->menuOpenRecent->aboutToShow();
+    for (QAction *entry : t.ui()->menuOpenRecent->actions())
+        entries << (entry->isEnabled() ? QString() : QStringLiteral("(off) ")) + entry->text();
+    return entries;
 }
 
 } // namespace
@@ -193,6 +220,91 @@ private slots:
         QVERIFY(!t.ui()->menuEdit->actions().first()->isEnabled());
         QCOMPARE(t.edgeMap().size(), 33 * 44);
         QCOMPARE(t.scene().sceneRect(), QRectF(0, 0, 53, 64));
+    }
+
+    // The command line's road: main hands the argument to openPicture, which leaves what the
+    // dialog's Open leaves.
+    void openWithoutTheDialog()
+    {
+        QTemporaryDir dir;
+        const QString good = writePicture(dir.path(), QStringLiteral("a.png"), { 50, 40 }, Qt::red);
+        MainWindow window;
+        MainWindow viaDialog;
+        MainWindowTester t(window);
+        MainWindowTester d(viaDialog);
+        window.openPicture(good);
+        d.open(good);
+        traceTwoStretches(t);
+        traceTwoStretches(d);
+        QCOMPARE(window.windowTitle(), viaDialog.windowTitle());
+        QCOMPARE(t.image(), d.image());
+        QCOMPARE(t.selectionItem()->path(), d.selectionItem()->path());
+
+        window.openPicture(dir.filePath(QStringLiteral("gone.jpg")));
+        QVERIFY(t.ui()->statusBar->currentMessage().startsWith(QStringLiteral("Failed to read")));
+        QCOMPARE(t.undoStack().count(), 2);
+    }
+
+    void dropOnePicture()
+    {
+        QTemporaryDir dir;
+        const QUrl one = QUrl::fromLocalFile(
+            writePicture(dir.path(), QStringLiteral("1.png"), { 30, 20 }, Qt::red));
+        const QUrl two = QUrl::fromLocalFile(
+            writePicture(dir.path(), QStringLiteral("2.png"), { 40, 25 }, Qt::blue));
+        MainWindow window;
+        MainWindowTester t(window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(!dragAndDrop(&window, { one, two }));
+        QVERIFY(!dragAndDrop(&window, { QUrl(QStringLiteral("https://example.org/1.png")) }));
+        QVERIFY(dragAndDrop(&window, { one }));
+        QTRY_COMPARE(window.windowTitle(), QStringLiteral("Velmora - 1.png"));
+
+        // Onto the canvas, over a document with history, the drop reaches the window too.
+        traceTwoStretches(t);
+        QVERIFY(dragAndDrop(t.ui()->graphicsView->viewport(), { two }));
+        QTRY_COMPARE(t.image().size(), QSize(40, 25));
+        QCOMPARE(t.undoStack().count(), 0);
+
+        // Ctrl+0 brings the whole picture back into view, filling it one way.
+        ZelGraphicsView *view = t.ui()->graphicsView;
+        t.ui()->actionZoomPlus->trigger();
+        QTest::keyClick(&window, Qt::Key_0, Qt::ControlModifier);
+        const QRect shown = view->mapFromScene(t.scene().sceneRect()).boundingRect();
+        QVERIFY(view->viewport()->rect().adjusted(-1, -1, 1, 1).contains(shown));
+        QVERIFY(shown.width() >= view->viewport()->width() - 12
+            || shown.height() >= view->viewport()->height() - 12);
+    }
+
+    void openRecentKeepsTheLastFive()
+    {
+        QTemporaryDir dir;
+        MainWindow window;
+        MainWindowTester t(window);
+        t.settings().remove(QStringLiteral("RecentFiles"));
+        QCOMPARE(recentEntries(t), QStringList({ "(off) No recent pictures" }));
+        QStringList paths;
+        for (int i = 0; i < 6; ++i) {
+            paths << writePicture(
+                dir.path(), QStringLiteral("p%1.png").arg(i), { 8, 8 }, Qt::green);
+            window.openPicture(paths.last());
+        }
+        window.openPicture(paths[2]); // again: moves up, not in twice
+        window.openPicture(dir.filePath(QStringLiteral("never.png"))); // failed: not listed
+        const auto entry = [&](int n, int i) {
+            return QStringLiteral("&%1 %2").arg(n).arg(QDir::toNativeSeparators(paths[i]));
+        };
+        QCOMPARE(recentEntries(t),
+            QStringList({ entry(1, 2), entry(2, 5), entry(3, 4), entry(4, 3), entry(5, 1) }));
+
+        // The list outlives the window; a picture gone since shows greyed out.
+        QFile::remove(paths[4]);
+        MainWindow next;
+        MainWindowTester n(next);
+        QCOMPARE(recentEntries(n).at(2), QStringLiteral("(off) ") + entry(3, 4));
+        n.ui()->menuOpenRecent->actions().at(4)->trigger();
+        QCOMPARE(next.windowTitle(), QStringLiteral("Velmora - p1.png"));
     }
 };
 

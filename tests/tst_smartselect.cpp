@@ -1,12 +1,16 @@
 // Smart-select requests as the window handles them: start, live stretch, closing marker,
 // confirming clicks, abandoning, undo through the Edit menu; clicks and moves through the
-// view at the zooms and places where its probe is empty; Select None.
+// view at the zooms and places where its probe is empty; Select None; the keys over the
+// window, redo, and following edges by the shortest path.
 
 #include "mainwindowtester.h"
+#include "pathtracer.h"
+#include "tracing.h"
 #include "zelgraphicsview.h"
 
 #include <QGraphicsEllipseItem>
 #include <QGraphicsPathItem>
+#include <QPainter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -18,6 +22,14 @@ namespace
 QPointF endOf(const QPainterPath &path)
 {
     return path.elementAt(path.elementCount() - 1);
+}
+
+// Everything a confirmed stretch or its undo changes.
+QVariantList traceState(const MainWindowTester &t)
+{
+    const QGraphicsPathItem *shown = t.selectionItem();
+    return { QVariant::fromValue(t.selectionPath()), QVariant::fromValue(t.tracePath()),
+        QVariant::fromValue(shown ? shown->path() : QPainterPath()), t.anchorPoint() };
 }
 
 } // namespace
@@ -61,12 +73,27 @@ private slots:
         QImage picture(200, 150, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
         QVERIFY(picture.save(dir.filePath(QStringLiteral("flat.png"))));
+
+        // A dark disc with a notch on a light ground, crossed by a faint stripe: edges that
+        // the greedy walk and the cheapest path follow differently.
+        picture.fill(QColor(230, 225, 210));
+        QPainter painter(&picture);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(40, 40, 60));
+        painter.drawEllipse(QPoint(100, 75), 55, 50);
+        painter.setBrush(QColor(230, 225, 210));
+        painter.drawRect(90, 20, 20, 30);
+        painter.setBrush(QColor(200, 195, 180));
+        painter.drawRect(0, 120, 200, 6);
+        painter.end();
+        QVERIFY(picture.save(dir.filePath(QStringLiteral("disc.png"))));
     }
 
     void init()
     {
         window = new MainWindow;
         t = new MainWindowTester(*window);
+        t->ui()->actionFollowEdges->setChecked(false); // whatever the last test left
         t->open(dir.filePath(QStringLiteral("flat.png")));
     }
 
@@ -281,6 +308,108 @@ private slots:
         QCOMPARE(t->selectionItem()->path(), shown);
         QVERIFY(!t->selectionItem()->isVisible());
         QCOMPARE(t->selectionItem()->zValue(), 12.0);
+    }
+
+    void keysOverTheWindowDriveTheTrace()
+    {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        view()->setTransform(QTransform()); // a press's probe is 10 wide, as probeAt makes it
+        const auto key = [this](Qt::Key k) { QTest::keyClick(window, k); };
+
+        // Backspace takes back confirmed points, never the trace's first press.
+        press({ 20, 20 });
+        press({ 80, 20 });
+        const QVariantList one = traceState(*t);
+        press({ 80, 70 });
+        key(Qt::Key_Backspace);
+        QCOMPARE(traceState(*t), one);
+        key(Qt::Key_Backspace);
+        key(Qt::Key_Backspace);
+        QCOMPARE(t->anchorPoint(), QPoint(20, 20));
+
+        // Enter closes exactly as a press on the start does.
+        press({ 80, 20 });
+        press({ 80, 70 });
+        press(t->traceStart());
+        const QVariantList closed = traceState(*t);
+        t->undoStack().undo();
+        QVERIFY(view()->followsPointer()); // scrolls along at the edge while tracing
+        key(Qt::Key_Return);
+        QCOMPARE(traceState(*t), closed);
+        QVERIFY(!view()->followsPointer());
+
+        // After a new trace's first press, Backspace must not reopen the closed one.
+        const int steps = t->undoStack().count();
+        press({ 150, 100 });
+        key(Qt::Key_Backspace);
+        QCOMPARE(t->undoStack().count(), steps);
+
+        // Escape abandons as a right press does; with the tool off the keys do nothing.
+        press({ 150, 130 });
+        const QPainterPath confirmed = t->tracePath();
+        key(Qt::Key_Escape);
+        QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
+        QCOMPARE(t->tracePath(), confirmed);
+        press({ 30, 100 });
+        press({ 60, 100 });
+        t->ui()->actionSmartSelect->setChecked(false);
+        const QVariantList off = traceState(*t);
+        for (Qt::Key k : { Qt::Key_Escape, Qt::Key_Backspace, Qt::Key_Enter })
+            key(k);
+        QCOMPARE(traceState(*t), off);
+    }
+
+    // A redone step replays its own stretch, not the live one drawn since.
+    void redoReplaysItsOwnStretch()
+    {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QList<QVariantList> states;
+        for (QPoint p : { QPoint(20, 20), QPoint(90, 30), QPoint(120, 110), QPoint(21, 20) }) {
+            press(p);
+            states << traceState(*t);
+        }
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+        for (int i = 1; i < 4; ++i) {
+            move({ 150, 10 * i });
+            QTest::keyClick(window, i == 2 ? Qt::Key_Y : Qt::Key_Z,
+                i == 2 ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
+            QCOMPARE(traceState(*t), states[i]);
+            QVERIFY(!t->traceItem());
+        }
+        QCOMPARE(t->anchorPoint(), QPoint(-100, -100));
+    }
+
+    void followEdgesChoosesTheStretch()
+    {
+        t->open(dir.filePath(QStringLiteral("disc.png")));
+        const QSize size = t->image().size();
+        const QList<quint16> edges = t->edgeMap();
+        QList<QPainterPath> stretches[2];
+        for (bool on : { false, true }) {
+            t->ui()->actionFollowEdges->setChecked(on);
+            press({ 0, 0 }, true);
+            t->smartSelect(QRect(55, 85, 1, 1), true); // at (45, 75), unsnapped
+            QPoint anchor(45, 75);
+            // Round the disc from its left to its right, then across the stripe.
+            for (QPoint target : { QPoint(155, 78), QPoint(150, 140), QPoint(20, 140) }) {
+                const QPainterPath expected = stretchPath(anchor,
+                    on ? shortestTrace(anchor, target, size, edges)
+                       : walkTrace(anchor, target, size, edges));
+                move(target + QPoint(3, -2)); // the tracer's tree grown towards elsewhere
+                move(target);
+                QCOMPARE(t->traceItem()->path(), expected);
+                QPainterPath joined = t->tracePath();
+                joined.connectPath(expected);
+                press(target);
+                QCOMPARE(t->tracePath(), joined);
+                stretches[on] << expected;
+                anchor = target;
+            }
+        }
+        QVERIFY(stretches[0] != stretches[1]); // the picture tells the two ways apart
     }
 };
 
