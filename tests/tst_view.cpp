@@ -6,7 +6,9 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
+#include <cmath>
 #include <tuple>
 
 // The pointer marker's rectangle, the only item these tests' scenes hold; null when there is none.
@@ -29,7 +31,10 @@ struct Canvas {
         view->setMouseTracking(true); // as the window's form does
         view->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         view->resize(800, 600);
+        // Moves with no button held go through the pointer, which stays on the 800x600 screen.
+        window.setGeometry(0, 0, 800, 600);
         window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         view->setScene(&scene);
         view->scale(zoom, zoom);
         // Zoomed past the viewport, the view keeps its centre; scroll back to the corner.
@@ -43,6 +48,26 @@ struct Canvas {
         QCoreApplication::sendEvent(view->viewport(), &event);
     }
 };
+
+// A wheel turn of delta eighths of a degree at viewport position p.
+static void wheel(ZelGraphicsView *view, QPoint p, int delta, Qt::KeyboardModifiers modifiers)
+{
+    QWheelEvent event(p, view->viewport()->mapToGlobal(p), {}, { 0, delta }, Qt::NoButton,
+        modifiers, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view->viewport(), &event);
+}
+
+// Moves the real pointer, by a neighbour, since a move to where it already is gets dropped.
+static void hover(ZelGraphicsView *view, QPoint p)
+{
+    QTest::mouseMove(view->viewport(), p + QPoint(0, 1));
+    QTest::mouseMove(view->viewport(), p);
+}
+
+static QPoint scrolled(const ZelGraphicsView *view)
+{
+    return { view->horizontalScrollBar()->value(), view->verticalScrollBar()->value() };
+}
 
 class TestView : public QObject
 {
@@ -194,6 +219,148 @@ private slots:
         c.view->resetTransform();
         c.view->resize(QSize(1000, 600) + chrome);
         QCOMPARE(c.view->transform(), QTransform::fromScale(1.25, 1.25));
+    }
+
+    void wheelNotchesAndEdgeBands()
+    {
+        // Whole notches come out and the rest waits; a reversal drops the old direction's rest.
+        const std::tuple<int, int, int, int> turns[]
+            = { { 0, 360, 3, 0 }, { 0, 30, 0, 30 }, { 100, 50, 1, 30 }, { -90, -60, -1, -30 },
+                  { 90, -60, 0, -60 }, { -100, 130, 1, 10 }, { 50, 2147483647, 17895697, 57 } };
+        for (const auto &[pending, delta, notches, rest] : turns) {
+            int total = pending;
+            QVERIFY(wheelNotches(total, delta) == notches && total == rest);
+        }
+        // The 24-pixel bands along the edges of a 100 x 80 viewport, and nothing outside it.
+        const std::tuple<QPoint, QPoint> bands[]
+            = { { { 50, 40 }, { 0, 0 } }, { { 23, 40 }, { -1, 0 } }, { { 24, 40 }, { 0, 0 } },
+                  { { 75, 40 }, { 0, 0 } }, { { 76, 40 }, { 1, 0 } }, { { 99, 79 }, { 1, 1 } },
+                  { { 0, 0 }, { -1, -1 } }, { { 100, 40 }, { 0, 0 } }, { { -1, 40 }, { 0, 0 } } };
+        for (const auto &[pos, direction] : bands)
+            QCOMPARE(edgeScrollDirection(pos, { 100, 80 }, 24), direction);
+    }
+
+    void zoomKeepsThePointOfInterest()
+    {
+        Canvas c(5.0); // overflows the viewport, so the view can scroll to keep a point put
+        c.view->horizontalScrollBar()->setValue(120);
+        const QPoint p(300, 250);
+        hover(c.view, p);
+        const QPointF under = c.view->mapToScene(p);
+        const double zoom = c.view->transform().m11(); // refitted to the scroll bars' room
+        const auto zoomedBy = [&](double factor) {
+            const QPointF drift = c.view->mapFromScene(under) - p;
+            return qFuzzyCompare(c.view->transform().m11(), zoom * factor)
+                && qFuzzyCompare(c.view->transform().m22(), zoom * factor)
+                && std::abs(drift.x()) <= 1 && std::abs(drift.y()) <= 1;
+        };
+        const int moves = c.spy.count();
+        wheel(c.view, p, 120, Qt::ControlModifier);
+        // The trace follows the new probe under the still pointer.
+        QVERIFY(zoomedBy(1.2) && c.spy.count() == moves + 1);
+        QCOMPARE(c.spy.last().first().toRect(), c.view->ProbeRect(p));
+        for (int i = 0; i < 3; ++i) // a high-resolution wheel: a notch takes four of these
+            wheel(c.view, p, 30, Qt::ControlModifier);
+        QVERIFY(zoomedBy(1.2));
+        wheel(c.view, p, 30, Qt::ControlModifier);
+        QVERIFY(zoomedBy(1.2 * 1.2));
+        wheel(c.view, p, -240, Qt::ControlModifier);
+        QVERIFY(zoomedBy(1.0));
+        const QPoint before = scrolled(c.view);
+        wheel(c.view, p, -120, Qt::NoModifier); // scrolls, zoom unchanged
+        QVERIFY(
+            scrolled(c.view).y() > before.y() && qFuzzyCompare(c.view->transform().m11(), zoom));
+
+        // 100 % keeps the scene point at the viewport's centre there.
+        c.scene.setSceneRect(0, 0, 2000, 1600);
+        c.view->scale(0.1, 0.1);
+        const QPoint middle = c.view->viewport()->rect().center();
+        const QPointF centre = c.view->mapToScene(middle);
+        c.view->zoomToActual();
+        const QPointF drift = c.view->mapFromScene(centre) - middle;
+        QVERIFY(c.view->transform().isIdentity() && drift.manhattanLength() <= 2);
+    }
+
+    void middleAndSpaceDragPanWithoutPressing()
+    {
+        // In both tool modes, both gestures scroll by the drag and report no press; smart
+        // select still reports the moves. With Space up, a left press is a press again.
+        for (const ToolMode mode : { ToolMode::SmartSelect, ToolMode::None }) {
+            for (const Qt::MouseButton button : { Qt::MiddleButton, Qt::LeftButton }) {
+                Canvas c(5.0);
+                c.view->SetToolMode(mode);
+                c.view->horizontalScrollBar()->setValue(150);
+                QWidget *viewport = c.view->viewport();
+                const bool space = button == Qt::LeftButton,
+                           tracing = mode == ToolMode::SmartSelect;
+                if (space)
+                    QTest::keyPress(c.view, Qt::Key_Space);
+                QTest::mousePress(viewport, button, {}, { 300, 300 });
+                QTest::mouseMove(viewport, { 260, 270 });
+                QTest::mouseMove(viewport, { 250, 240 });
+                QCOMPARE(viewport->cursor().shape(), Qt::ClosedHandCursor);
+                QTest::mouseRelease(viewport, button, {}, { 250, 240 });
+                QCOMPARE(scrolled(c.view), QPoint(200, 60));
+                for (const QVariantList &sent : std::as_const(c.spy))
+                    QVERIFY(!sent.at(1).toBool());
+                QCOMPARE(c.spy.count(), tracing ? 2 : 0);
+                if (space)
+                    QTest::keyRelease(c.view, Qt::Key_Space);
+                QTest::mouseClick(viewport, Qt::LeftButton, {}, { 250, 240 });
+                QVERIFY(scrolled(c.view) == QPoint(200, 60) && c.spy.count() == (tracing ? 3 : 0));
+                QCOMPARE(viewport->cursor().shape(), tracing ? Qt::BlankCursor : Qt::ArrowCursor);
+            }
+        }
+    }
+
+    void edgeScrollOnlyWhileFollowingATrace()
+    {
+        // A pointer resting in the right-hand band scrolls right and is reported again at each
+        // step; in the middle, with no trace, or with no tool, nothing moves.
+        const std::tuple<bool, ToolMode, bool> cases[]
+            = { { true, ToolMode::SmartSelect, true }, { true, ToolMode::SmartSelect, false },
+                  { false, ToolMode::SmartSelect, true }, { true, ToolMode::None, true } };
+        for (const auto &[follow, mode, nearEdge] : cases) {
+            Canvas c(5.0);
+            c.view->SetToolMode(mode);
+            c.view->setFollowsPointer(follow);
+            QCoreApplication::processEvents(); // the scroll bars take their room first
+            const QPoint p(nearEdge ? c.view->viewport()->width() - 10 : 300, 250);
+            hover(c.view, p);
+            const int moves = c.spy.count();
+            if (!(follow && nearEdge && mode == ToolMode::SmartSelect)) {
+                QTest::qWait(150);
+                QVERIFY(scrolled(c.view).isNull() && c.spy.count() == moves);
+                continue;
+            }
+            QTRY_VERIFY(scrolled(c.view).x() >= 36);
+            QVERIFY(scrolled(c.view).y() == 0 && c.spy.count() > moves);
+            QCOMPARE(c.spy.last().first().toRect(), c.view->ProbeRect(p));
+            c.view->setFollowsPointer(false); // the trace is over: the view stays put
+            const QPoint stopped = scrolled(c.view);
+            QTest::qWait(100);
+            QCOMPARE(scrolled(c.view), stopped);
+        }
+    }
+
+    void markerHasADarkAndALightRing()
+    {
+        // On mid-grey both show, the light ring a screen pixel inside the dark one at any zoom.
+        for (const qreal zoom : { 1.0, 5.0 }) {
+            Canvas c(zoom);
+            c.scene.setBackgroundBrush(QColor(128, 128, 128));
+            hover(c.view, { 60, 40 });
+            const QImage shot = c.view->viewport()->grab().toImage();
+            int dark = -1, light = -1;
+            for (int x = 50; x < 60 && light < 0; ++x) {
+                const int grey = qGray(shot.pixel(x, 40));
+                dark = dark < 0 && grey < 60 ? x : dark;
+                light = dark >= 0 && grey > 200 ? x : light;
+            }
+            QVERIFY2(dark >= 0 && light > dark && light - dark <= 2,
+                qPrintable(
+                    QStringLiteral("zoom %1: dark %2, light %3").arg(zoom).arg(dark).arg(light)));
+        }
     }
 };
 

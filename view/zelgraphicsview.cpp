@@ -148,7 +148,7 @@ void ZelGraphicsView::SetToolMode(ToolMode mode)
 
 void ZelGraphicsView::zoomAround(double factor, const QPointF &viewportPos)
 {
-    if (!(factor > 0.0))
+    if (!(factor > 0.0) || !std::isfinite(factor))
         return;
     const QPointF anchor = viewportTransform().inverted().map(viewportPos);
     scale(factor, factor);
@@ -231,10 +231,9 @@ void ZelGraphicsView::mousePressEvent(QMouseEvent *event)
     QGraphicsView::mousePressEvent(event);
 }
 
+// A pan ends with its button even when the scene went away during the drag.
 void ZelGraphicsView::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (!scene())
-        return;
     if (panButton != Qt::NoButton) {
         if (event->button() == panButton) {
             panButton = Qt::NoButton;
@@ -244,6 +243,8 @@ void ZelGraphicsView::mouseReleaseEvent(QMouseEvent *event)
         event->accept();
         return;
     }
+    if (!scene())
+        return;
     QGraphicsView::mouseReleaseEvent(event);
 }
 
