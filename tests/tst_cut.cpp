@@ -364,6 +364,9 @@ private slots:
         QTest::newRow("JPEG format under a PNG name")
             << "true" << square + QStringList { "--format", "jpg", "-o", "@D@/cut.png" }
             << "--format jpg does not match the output name @D@/cut.png";
+        QTest::newRow("edge strengths under a JPEG name")
+            << "true" << square + QStringList { "-o", "@D@/cut.png", "--edges", "@D@/e.jpg" }
+            << "the edge strengths are written as PNG";
         QTest::newRow("PNG format under a JPEG name in capitals")
             << "true" << square + QStringList { "--format", "png", "-o", "@D@/cut.JPEG" }
             << "--format png does not match";

@@ -243,6 +243,16 @@ bool CutBatch::plan(QString *error)
         }
     }
 
+    if (!edges.isEmpty() && !edgesFolder) {
+        const QByteArray named = formatNamedBy(edges);
+        if (!named.isEmpty() && named != "png") {
+            setError(error,
+                QStringLiteral("--edges %1: the edge strengths are written as PNG; name it .png")
+                    .arg(edges));
+            return false;
+        }
+    }
+
     QHash<QString, QString> inputs; // identity -> input as given
     for (const QString &input : m_options.inputs) {
         if (!isUndecodableArgument(input))
