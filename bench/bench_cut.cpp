@@ -1,11 +1,20 @@
 // Times velmora-cut's batch on ten 12-megapixel photos of one object with a 20-click outline,
 // and shows where each picture's time goes: load, edges, trace, mask, save.
 // Usage: bench_cut [pictures] [png|jpg]   (default 10 png; medians are printed)
+//        bench_cut zigzag [clicks]        (a long zigzag outline on one 12-megapixel photo,
+//                                          default 10000 clicks: time and peak memory, against
+//                                          a replay that keeps whole snapshots, each in a child)
 
-#include "median.h"
+#include "composite.h"
 #include "cutbatch.h"
 #include "cutoptions.h"
+#include "edgeanalysis.h"
+#include "median.h"
 #include "outlineevent.h"
+#include "outlinereplay.h"
+#include "selectionedit.h"
+#include "selectionmask.h"
+#include "tracing.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,12 +23,17 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtMath>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <optional>
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
 #include <vector>
 
 namespace
@@ -66,11 +80,138 @@ QList<OutlineEvent> rimOutline()
     return events;
 }
 
+double peakMegabytes()
+{
+#ifdef Q_OS_UNIX
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+#else
+    return 0; // not measured here
+#endif
+}
+
+// Clicks that zigzag between two rows 250 pixels apart, 3 pixels further right each time, in
+// bands that move down the picture; the outline never comes back to its start.
+QList<OutlineEvent> zigzagOutline(int clicks)
+{
+    QList<OutlineEvent> events;
+    constexpr int perBand = 1200;
+    for (int i = 0; i < clicks; ++i) {
+        const int band = i / perBand;
+        const int x = 150 + 3 * (i % perBand);
+        const int y = 120 + 280 * band + (i % 2 ? 250 : 0);
+        events.append({ OutlineEvent::Click, QPoint(x, y % (kHeight - 100)), i + 1 });
+    }
+    return events;
+}
+
+// The replay as it was: every press copies the selection, the trace and the shown path into
+// its undo record, so memory grows with the square of the outline.
+QPainterPath snapshotReplay(const QSize &size, const QList<quint16> &edges,
+    const QList<OutlineEvent> &events, qsizetype *points)
+{
+    struct Saved {
+        QPoint anchor;
+        std::optional<QPainterPath> shown;
+        QPainterPath selection, trace;
+    };
+    std::vector<Saved> undo;
+    QPoint anchor = kNoTrace, start = kNoTrace;
+    QPainterPath selection, trace;
+    std::optional<QPainterPath> shown;
+    *points = 0;
+    for (const OutlineEvent &event : events) {
+        const QRect probe = probeUnderPointer(event.pixel, 10);
+        const QPoint target = probeTarget(probe, size);
+        if (anchor == kNoTrace) {
+            anchor = start = snapToEdge(target, probe.width(), probe.height(), size, edges);
+            continue;
+        }
+        const QList<QPoint> steps = walkTrace(anchor, target, size, edges);
+        *points += 1 + steps.size();
+        undo.push_back({ anchor, shown, selection, trace });
+        confirmStretch(trace, selection, anchor, stretchPath(anchor, steps), target, start, 10);
+        shown = shownSelection(selection, trace);
+    }
+    return shown.value_or(QPainterPath());
+}
+
+// One run in this process: "old" or "new", with this many clicks.
+int zigzagRun(const QString &variant, int clicks)
+{
+    const QImage picture = productShot(0);
+    const QList<quint16> edges = findEdges(picture);
+    const QList<OutlineEvent> events = zigzagOutline(clicks);
+    const double baseline = peakMegabytes();
+
+    QElapsedTimer clock;
+    qsizetype points = 0;
+    double trace = 0;
+    double total = 0;
+    QImage result;
+    QString error;
+    if (variant == QLatin1String("old")) {
+        clock.start();
+        const QPainterPath shown = snapshotReplay(picture.size(), edges, events, &points);
+        trace = clock.nsecsElapsed() / 1e6;
+        QImage object = picture;
+        applySelectionMask(object, shown.translated(-kSceneOffset, -kSceneOffset));
+        result = composeOnBackground(object, Qt::transparent);
+        total = clock.nsecsElapsed() / 1e6;
+    } else {
+        OutlineReplay replay(picture.size(), edges, 10);
+        replay.apply(events);
+        points = replay.outlinePoints();
+        clock.start();
+        const int elements = replay.shownPath().elementCount();
+        std::printf("     building the shown path of %d elements: %.0f ms\n", elements,
+            clock.nsecsElapsed() / 1e6);
+        // What the tool does for a picture: the replay, the mask and the background.
+        CutTimes times;
+        clock.start();
+        result = cutOut(picture, edges, events, 10, Qt::transparent, &error, &times);
+        total = clock.nsecsElapsed() / 1e6;
+        trace = times.trace;
+    }
+    std::printf("%-4s %6d clicks %9lld points: trace %8.0f ms, all %8.0f ms, peak %6.0f MB "
+                "(%5.0f MB above the picture and its edges)%s\n",
+        qPrintable(variant), clicks, static_cast<long long>(points), trace, total, peakMegabytes(),
+        peakMegabytes() - baseline, result.isNull() ? " FAILED" : "");
+    if (result.isNull() && !error.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+    return result.isNull() ? 1 : 0;
+}
+
+int zigzagTable(int clicks)
+{
+    std::printf(
+        "zigzag outlines on a %d x %d photo, each run in its own process\n", kWidth, kHeight);
+    std::fflush(stdout);
+    const QList<QPair<QString, int>> runs = { { "old", 125 }, { "new", 125 }, { "old", 250 },
+        { "new", 250 }, { "old", 500 }, { "new", 500 }, { "new", clicks } };
+    int failed = 0;
+    for (const auto &[variant, count] : runs) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(QCoreApplication::applicationFilePath(),
+            { QStringLiteral("zigzag-run"), variant, QString::number(count) });
+        process.waitForFinished(-1);
+        failed += process.exitCode() != 0;
+    }
+    return failed;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() >= 4 && args[1] == QLatin1String("zigzag-run"))
+        return zigzagRun(args[2], args[3].toInt());
+    if (args.size() >= 2 && args[1] == QLatin1String("zigzag"))
+        return zigzagTable(args.size() >= 3 ? std::max(2, args[2].toInt()) : 10000);
     const int pictures = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
     const QByteArray format = argc > 2 ? QByteArray(argv[2]) : QByteArray("png");
 

@@ -1,9 +1,12 @@
 // Times what a user waits for in the window: Open of a camera-sized photo (with and without
 // the edge analysis, and the process's peak memory), and a pointer move that redraws a long
 // live stretch over a 24-megapixel picture.
-// Usage: bench_window [runs]      (runs the two measurements in child processes)
+// Usage: bench_window [runs]      (runs the three measurements in child processes)
 //        bench_window open W H    (one Open of a W x H JPEG; prints seconds and peak memory)
 //        bench_window move RUNS   (pointer moves over 6000 x 4000)
+//        bench_window trace CLICKS (a zigzag trace of CLICKS presses over 6000 x 4000: time of
+//                                   each press to the end of its repaint, and the memory the
+//                                   trace and its undo steps take)
 
 #include "median.h"
 #include "../tests/mainwindowtester.h"
@@ -12,6 +15,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGraphicsPathItem>
 #include <QMouseEvent>
 #include <QProcess>
@@ -53,6 +57,19 @@ void sendMouse(QWidget *to, QEvent::Type type, QPoint at, Qt::MouseButton button
     QMouseEvent event(type, at, to->mapToGlobal(at), button,
                       type == QEvent::MouseButtonPress ? button : Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(to, &event);
+}
+
+// What the process holds now, where the system says so.
+double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0; // not measured here
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
 }
 
 double peakMegabytes()
@@ -136,6 +153,61 @@ int benchMove(int runs)
     return elements > 2000 ? 0 : 1;
 }
 
+int benchTrace(int clicks)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("photo.png"));
+    photoLike(6000, 4000).save(path, "PNG", 100);
+
+    MainWindow window;
+    MainWindowTester t(window);
+    window.resize(1200, 900);
+    window.show();
+    t.open(path);
+    ZelGraphicsView *view = t.ui()->graphicsView;
+    QWidget *viewport = view->viewport();
+    viewport->repaint();
+    const double opened = residentMegabytes();
+    const double openedPeak = peakMegabytes();
+
+    // The trace starts at the bottom left, far from everything after it; then the presses
+    // zigzag between two rows 200 pixels apart, 5 pixels further right each time.
+    const auto pointer = [&](int i) {
+        const QPointF picture
+            = i == 0 ? QPointF(100, 3800) : QPointF(300 + 5 * i, 1500 + (i % 2 ? 200 : 0));
+        return view->mapFromScene(picture + QPointF(10, 10));
+    };
+    std::vector<double> times;
+    std::vector<double> handling;
+    for (int i = 0; i < clicks; ++i) {
+        const QPoint at = pointer(i);
+        sendMouse(viewport, QEvent::MouseMove, at); // the move that brings the pointer there
+        QElapsedTimer clock;
+        clock.start();
+        sendMouse(viewport, QEvent::MouseButtonPress, at, Qt::LeftButton);
+        sendMouse(viewport, QEvent::MouseButtonRelease, at, Qt::LeftButton);
+        handling.push_back(clock.nsecsElapsed() / 1e6);
+        viewport->repaint();
+        times.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    const double traced = residentMegabytes();
+    const int elements = t.selectionItem() ? t.selectionItem()->path().elementCount() : 0;
+    const auto lastHundred = [](const std::vector<double> &all) {
+        return median(
+            std::vector<double>(all.end() - std::min<size_t>(all.size(), 100), all.end()));
+    };
+    std::printf("trace of %d presses over 6000x4000 (%d path elements, %d undo steps), press to "
+                "end of repaint: median %.2f ms, max %.2f ms, median of the last 100 %.2f ms; "
+                "before the repaint: median %.2f ms, max %.2f ms, last 100 %.2f ms; memory "
+                "%.0f MB after Open, %.0f MB after the trace (%.0f MB for the trace and its "
+                "steps), peak %.0f MB (%.0f MB after Open)\n",
+        clicks, elements, t.undoStack().count(), median(times),
+        *std::max_element(times.begin(), times.end()), lastHundred(times), median(handling),
+        *std::max_element(handling.begin(), handling.end()), lastHundred(handling), opened, traced,
+        traced - opened, peakMegabytes(), openedPeak);
+    return t.undoStack().count() == clicks - 1 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -146,12 +218,15 @@ int main(int argc, char *argv[])
         return benchOpen(args[2].toInt(), args[3].toInt());
     if (args.size() >= 3 && args[1] == QLatin1String("move"))
         return benchMove(args[2].toInt());
+    if (args.size() >= 3 && args[1] == QLatin1String("trace"))
+        return benchTrace(args[2].toInt());
 
     const int runs = args.size() >= 2 ? std::max(1, args[1].toInt()) : 31;
     int failed = 0;
     for (const QStringList &child : { QStringList { "open", "8660", "5773" },
                                       QStringList { "open", "6000", "4000" },
-                                      QStringList { "move", QString::number(runs) } }) {
+                                      QStringList { "move", QString::number(runs) },
+                                      QStringList { "trace", "1000" } }) {
         QProcess process;
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(QCoreApplication::applicationFilePath(), child);

@@ -19,10 +19,40 @@ QBrush selectionBrush()
     return QBrush(QColor(0, 0, 255, 100), Qt::SolidPattern);
 }
 
+namespace
+{
+
+// A path item that strokes its outline only to paint it. The plain one strokes the whole
+// path again for its bounding rectangle whenever it is added, and for every hit test of a
+// press over it: with an outline of a few hundred thousand points, more than everything else
+// a press does.
+class SelectionPathItem : public QGraphicsPathItem
+{
+public:
+    using QGraphicsPathItem::QGraphicsPathItem;
+
+    QRectF boundingRect() const override
+    {
+        // A miter reaches at most miterLimit half-widths past the path's control points.
+        const QPen outline = pen();
+        const qreal reach = outline.style() == Qt::NoPen
+            ? 0
+            : outline.widthF() * std::max(1.0, outline.miterLimit());
+        return path().controlPointRect().adjusted(-reach, -reach, reach, reach);
+    }
+    // The filled area: nothing hit-tests the selection's thin outline.
+    QPainterPath shape() const override { return path(); }
+};
+
+} // namespace
+
 QGraphicsPathItem *addSelectionItem(QGraphicsScene *scene, const QPainterPath &path)
 {
-    QGraphicsPathItem *item = scene->addPath(path, selectionPen(), selectionBrush());
+    auto *item = new SelectionPathItem(path);
+    item->setPen(selectionPen());
+    item->setBrush(selectionBrush());
     item->setZValue(kSelectionZ);
+    scene->addItem(item);
     return item;
 }
 

@@ -3,6 +3,7 @@
 
 #include <QGraphicsPathItem>
 #include <QGraphicsScene>
+#include <QPainterPathStroker>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -306,6 +307,25 @@ private slots:
             }
             QCOMPARE(wrong, 0);
         }
+    }
+
+    // The selection item works out its bounds without stroking its outline: they must still
+    // hold everything its pen paints, sharp corners included, or repaints leave traces.
+    void selectionItemBoundsHoldItsOutline()
+    {
+        QGraphicsScene scene;
+        QPainterPath spikes(QPointF(20, 20));
+        for (int i = 1; i < 12; ++i)
+            spikes.lineTo(20 + 3 * i, i % 2 ? 90 : 20);
+        spikes.lineTo(25.5, 21);
+        QGraphicsPathItem *item = addSelectionItem(&scene, spikes);
+        QPainterPathStroker stroker(item->pen());
+        const QRectF painted = stroker.createStroke(spikes).controlPointRect();
+        QVERIFY(item->boundingRect().contains(painted));
+        QVERIFY(item->boundingRect().width() < painted.width() + 10);
+        QVERIFY(item->pen() == selectionPen() && item->brush() == selectionBrush());
+        QCOMPARE(item->shape(), spikes);
+        QCOMPARE(scene.items(QPointF(30, 50)), QList<QGraphicsItem *> { item });
     }
 
     void undoMatchesWholeSnapshots_data()
