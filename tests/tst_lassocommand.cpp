@@ -103,31 +103,59 @@ struct SnapshotModel {
         std::optional<QPainterPath> shown;
     };
     State now;
-    // Each entry: the state to go back to, or the whole state a forget-all step replaced.
-    std::vector<std::pair<bool, State>> undo;
+    // A stretch step saves the state in front of it each time it is done; a forget-all step
+    // saves the state it replaced once, when it is made.
+    struct Step {
+        bool whole;
+        State saved;
+        QPoint to;
+        QPainterPath stretch;
+    };
+    std::vector<Step> undo, redo;
 
     void click(QPoint t, const QPainterPath &stretch)
     {
-        undo.emplace_back(false, now);
-        confirmStretch(now.trace, now.selection, now.anchor, stretch, t, now.start, 10);
+        redo.clear();
+        doStretch({ false, State(), t, stretch });
+    }
+    void doStretch(Step step)
+    {
+        step.saved = now;
+        undo.push_back(step);
+        confirmStretch(now.trace, now.selection, now.anchor, step.stretch, step.to, now.start, 10);
         now.shown = shownSelection(now.selection, now.trace);
     }
     void forgetAll()
     {
-        undo.emplace_back(true, now);
+        redo.clear();
+        undo.push_back({ true, now, QPoint(), QPainterPath() });
         now = State();
     }
     void undoOne()
     {
         if (undo.empty())
             return;
-        const auto [whole, saved] = undo.back();
+        const Step step = undo.back();
         undo.pop_back();
-        // A lasso step gives back neither the trace's start nor anything it did not save.
+        redo.push_back(step);
+        // A stretch step gives back neither the trace's start nor anything it did not save.
         const QPoint start = now.start;
-        now = saved;
-        if (!whole)
+        now = step.saved;
+        if (!step.whole)
             now.start = start;
+    }
+    void redoOne()
+    {
+        if (redo.empty())
+            return;
+        const Step step = redo.back();
+        redo.pop_back();
+        if (step.whole) {
+            undo.push_back(step);
+            now = State();
+        } else {
+            doStretch(step);
+        }
     }
     void invert(QSize picture)
     {
@@ -178,7 +206,7 @@ QPainterPath bentStretch(QPoint from, QPoint to)
 
 // Plays a script on the window's steps and on the model, comparing after every event.
 // Events: "s X Y" first click of a trace, "c X Y" confirmed stretch to (X, Y), "r" right
-// click, "u" undo, "i" invert, "n" forget all (an undoable step of another kind).
+// click, "u" undo, "d" redo, "i" invert, "n" forget all (an undoable step of another kind).
 QString playAgainstModel(const QStringList &script)
 {
     Tracer t;
@@ -200,6 +228,9 @@ QString playAgainstModel(const QStringList &script)
         } else if (kind == QLatin1Char('u')) {
             t.undoStack.undo();
             m.undoOne();
+        } else if (kind == QLatin1Char('d')) {
+            t.undoStack.redo();
+            m.redoOne();
         } else if (kind == QLatin1Char('i')) {
             t.invert(picture);
             m.invert(picture);
@@ -349,6 +380,8 @@ private slots:
         QTest::newRow("forget all between steps")
             << square + "n;s 40 40;c 90 40;c 41 41;u;u;u;c 21 22;n;u;u;u;u";
         QTest::newRow("invert, forget all, undo both") << square + "i;c 10 10;n;i;u;u;u;u";
+        QTest::newRow("redo after undo, with an invert between")
+            << square + "c 21 22;u;d;u;u;i;d;u;u;d;d;d;u;n;u;d;u;u";
 
         // Long random scripts: every event kind in every order.
         QRandomGenerator rng(812);
@@ -369,9 +402,11 @@ private slots:
                     // Near the start: closes.
                     events << QStringLiteral("c %1 %2").arg(start.x() + 2).arg(start.y() + 1);
                     tracing = false;
-                } else if (roll < 75) {
+                } else if (roll < 72) {
                     events << "u";
                     tracing = true; // an undo may reopen a trace; a stray start is harmless
+                } else if (roll < 75) {
+                    events << "d";
                 } else if (roll < 83) {
                     events << "r";
                     tracing = false;
