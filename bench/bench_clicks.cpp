@@ -4,9 +4,9 @@
 // Cases: an object cut from one real photo with a soft, anti-aliased mask of a known shape
 // is pasted into another. A scripted user starts on the true outline (snapped as the
 // window's first press), then keeps clicking at the farthest point along the outline whose
-// stretch from the last click stays within 2 pixels of the outline, until back at the start;
-// holes are outlined the same way inside. The selection is built as the window builds it and
-// compared with the true mask (IoU).
+// stretch from the last click stays within 2 pixels of the part of the outline between the
+// two clicks, until back at the start; holes are outlined the same way inside. The selection is
+// built as the window builds it and compared with the true mask (IoU).
 //
 // Run by hand: bench_clicks PHOTO PHOTO... (two or more photos; Debian's ukui-wallpapers
 // puts some in /usr/share/backgrounds).
@@ -27,6 +27,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <vector>
 
 namespace
@@ -198,10 +199,39 @@ Outcome runUser(const Case &c, const Tracer &trace)
     timer.start();
     const QSize size = c.picture.size();
     const int width = size.width();
-    auto close = [&](const QList<QPoint> &steps) {
-        for (const QPoint p : steps)
-            if (c.distance[size_t(p.x() + p.y() * width)] > 3 * kTolerance)
+    // Where along the outline being traced each pixel near it lies: the position of the
+    // outline's nearest point, -1 for pixels farther than the tolerance.
+    std::vector<qsizetype> along;
+    std::vector<int> nearest;
+    auto mapOutline = [&](const QList<QPoint> &outline) {
+        along.assign(size_t(width) * size.height(), -1);
+        nearest.assign(along.size(), std::numeric_limits<int>::max());
+        for (qsizetype i = 0; i < outline.size(); ++i)
+            for (int dy = -kTolerance; dy <= kTolerance; ++dy)
+                for (int dx = -kTolerance; dx <= kTolerance; ++dx) {
+                    const QPoint p = outline[i] + QPoint(dx, dy);
+                    const size_t k = size_t(p.x() + p.y() * width);
+                    if (QRect(QPoint(), size).contains(p) && dx * dx + dy * dy < nearest[k]) {
+                        nearest[k] = dx * dx + dy * dy;
+                        along[k] = i;
+                    }
+                }
+    };
+    // A stretch from outline position `from` to `to` hugs the outline when it stays near it
+    // and runs along the part between the two, not back and forth beyond them nor the other
+    // way round a hole.
+    auto close = [&](const QList<QPoint> &steps, qsizetype from, qsizetype to, qsizetype n) {
+        constexpr qsizetype slack = 3 * kTolerance;
+        for (const QPoint p : steps) {
+            const size_t k = size_t(p.x() + p.y() * width);
+            if (c.distance[k] > 3 * kTolerance)
                 return false;
+            if (along[k] >= 0) {
+                const qsizetype offset = ((along[k] - from) % n + n) % n;
+                if (offset > to - from + slack && offset < n - slack)
+                    return false;
+            }
+        }
         return true;
     };
 
@@ -210,6 +240,7 @@ Outcome runUser(const Case &c, const Tracer &trace)
     QPainterPath tracePath;
     for (const QList<QPoint> &outline : c.outlines) {
         const qsizetype n = outline.size();
+        mapOutline(outline);
         const QPoint start = snapToEdge(outline[0], kProbe, kProbe, size, c.edgeMap);
         QPoint anchor = start;
         ++outcome.clicks;
@@ -228,7 +259,7 @@ Outcome runUser(const Case &c, const Tracer &trace)
                     continue;
                 if (ahead < 0)
                     ahead = j;
-                if (close(trace(anchor, target)))
+                if (close(trace(anchor, target), at, j, n))
                     best = j;
                 else if (j - std::max(best, ahead) > 30)
                     break;
@@ -237,7 +268,7 @@ Outcome runUser(const Case &c, const Tracer &trace)
                 best = ahead < 0 ? n : ahead;
             const QPoint target = best >= n ? start : outline[best];
             const QList<QPoint> steps = trace(anchor, target);
-            outcome.strays += close(steps) ? 0 : 1;
+            outcome.strays += close(steps, at, best, n) ? 0 : 1;
             const QPainterPath stretch = stretchPath(anchor, steps);
             ++outcome.clicks;
             open
@@ -281,42 +312,47 @@ void timePointerMoves(const QImage &photo)
     std::printf("\n24 MP photo: edges in %.2f s\n", timer.nsecsElapsed() / 1e9);
 
     // A pointer gliding from near the anchor to 3000 pixels away, wobbling a little, as a
-    // hand does; every move redraws the stretch from the same anchor.
+    // hand does; then one sweeping round the anchor 600 pixels away, as a hand following a
+    // curved outline does. Every move redraws the stretch from the same anchor.
     const QPoint anchor(1500, 1000);
     const QPointF direction(0.8, 0.6);
-    std::printf(
-        "%-16s %9s %9s %9s %12s\n", "mode", "median ms", "max ms", "first ms", "last steps");
+    std::printf("%-14s %11s %9s %11s %9s %12s %9s\n", "mode", "glide median", "max ms",
+        "sweep median", "max ms", "cold 3000 ms", "steps");
     for (const char *mode : { "walk", "shortest path" }) {
         PathTracer tracer(big, edgeMap);
-        std::vector<double> moves;
-        double first = -1;
-        qsizetype steps = 0;
-        for (int i = 1; i <= 300; ++i) {
-            const double along = 10.0 * i;
-            const double wobble = 6.0 * std::sin(i * 0.7);
-            const QPoint pointer = (QPointF(anchor) + direction * along
-                + QPointF(-direction.y(), direction.x()) * wobble)
-                                       .toPoint();
+        auto move = [&](QPoint pointer) {
             timer.restart();
             const QList<QPoint> stretch = mode[0] == 'w' ? walkTrace(anchor, pointer, big, edgeMap)
                                                          : tracer.trace(anchor, pointer);
             const QPainterPath path = stretchPath(anchor, stretch);
-            const double ms = timer.nsecsElapsed() / 1e6;
-            moves.push_back(ms);
-            if (first < 0)
-                first = ms;
-            steps = path.elementCount() - 1;
+            return timer.nsecsElapsed() / 1e6;
+        };
+        std::vector<double> glide;
+        for (int i = 1; i <= 300; ++i) {
+            const double along = 10.0 * i;
+            const double wobble = 6.0 * std::sin(i * 0.7);
+            glide.push_back(move((QPointF(anchor) + direction * along
+                + QPointF(-direction.y(), direction.x()) * wobble)
+                                     .toPoint()));
+        }
+        std::vector<double> sweep;
+        for (int i = 0; i < 200; ++i) {
+            const double angle = i * 10.0 / 600.0;
+            sweep.push_back(
+                move(anchor + QPointF(600 * std::cos(angle), 600 * std::sin(angle)).toPoint()));
         }
         // A pointer jumping straight to 3000 pixels away, with nothing kept.
-        timer.restart();
-        const QList<QPoint> cold = mode[0] == 'w'
-            ? walkTrace(anchor, anchor + QPoint(2400, 1800), big, edgeMap)
-            : shortestTrace(anchor, anchor + QPoint(2400, 1800), big, edgeMap);
-        const double coldMs = timer.nsecsElapsed() / 1e6;
-        std::printf("%-16s %9.3f %9.3f %9.3f %12lld   (a cold 3000-pixel stretch: %.1f ms, %lld "
-                    "steps)\n",
-            mode, median(moves), *std::max_element(moves.begin(), moves.end()), first,
-            static_cast<long long>(steps), coldMs, static_cast<long long>(cold.size()));
+        qsizetype coldSteps = 0;
+        const double coldMs = medianMs(5, [&] {
+            coldSteps = (mode[0] == 'w'
+                    ? walkTrace(anchor, anchor + QPoint(2400, 1800), big, edgeMap)
+                    : shortestTrace(anchor, anchor + QPoint(2400, 1800), big, edgeMap))
+                            .size();
+        });
+        std::printf("%-14s %11.3f %9.3f %11.3f %9.3f %12.1f %9lld\n", mode, median(glide),
+            *std::max_element(glide.begin(), glide.end()), median(sweep),
+            *std::max_element(sweep.begin(), sweep.end()), coldMs,
+            static_cast<long long>(coldSteps));
     }
 }
 
