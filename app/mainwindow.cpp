@@ -124,6 +124,24 @@ QIcon colorSwatch(const QColor &color, const QSize &size)
     return QIcon(swatch);
 }
 
+// The face of Follow edges: a winding line between two points.
+QIcon followEdgesIcon()
+{
+    QPixmap face(32, 32);
+    face.fill(Qt::transparent);
+    QPainter painter(&face);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath winding(QPointF(5, 26));
+    winding.cubicTo(10, 2, 22, 30, 27, 6);
+    painter.setPen(QPen(QColor(40, 40, 40), 2.5));
+    painter.drawPath(winding);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(220, 40, 30));
+    for (QPointF end : { QPointF(5, 26), QPointF(27, 6) })
+        painter.drawEllipse(end, 3.5, 3.5);
+    return QIcon(face);
+}
+
 // A press aimed exactly at pixel p with a probe `size` scene units wide, as the view makes it.
 QRect probeOn(QPoint p, int size)
 {
@@ -165,6 +183,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->actionZoomPlus->setShortcuts(
         { QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal) });
     ui->actionZoomMinus->setShortcut(QKeySequence::ZoomOut);
+    ui->actionFollowEdges->setIcon(followEdgesIcon());
     ui->actionFollowEdges->setChecked(settings.value(kFollowEdges).toString() == kFollowShortest);
     // A picture dropped anywhere on the window opens; the canvas's scene would take the drag
     // and then refuse it.
@@ -180,6 +199,8 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The stack empties itself as it goes, after the form.
+    disconnect(&undoStack, nullptr, this, nullptr);
     delete ui;
 }
 
