@@ -25,7 +25,9 @@
 #endif
 
 #if defined(VELMORA_ASAN_HEAP)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer's runtime (sanitizer/allocator_interface.h, which not every compiler
+// ships).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 static qint64 heapInUse()
 {
     return qint64(__sanitizer_get_current_allocated_bytes());
