@@ -8,15 +8,10 @@ namespace
 {
 
 constexpr quint32 kUnreached = std::numeric_limits<quint32>::max();
-// m_step values: 0..7 the step that reached a pixel, kNoStep for none (the anchor and the
-// unreached), plus kSettled once its cost is final.
-constexpr quint8 kNoStep = 8;
-constexpr quint8 kSettled = 16;
-constexpr quint8 kStepMask = 15;
+constexpr quint32 kWall = 0;
 
 constexpr int kStepX[8] = { -1, 0, 1, -1, 1, -1, 0, 1 };
 constexpr int kStepY[8] = { -1, -1, -1, 0, 0, 1, 1, 1 };
-constexpr bool kDiagonal[8] = { true, false, true, false, false, true, false, true };
 
 // A straight step onto flat ground costs kFlatCost, onto an edge of strength s a share
 // kEdgeScale / (kEdgeScale + s) of it, never below kEdgeCost. The strengths of real object
@@ -27,12 +22,11 @@ constexpr int kFlatCost = 240;
 constexpr int kEdgeCost = 2;
 constexpr double kEdgeScale = 24.0;
 
-// Bands point in one of kAngles directions and reach kShortestBand * kBandGrowth^level
-// pixels ahead.
-constexpr int kAngles = 64;
+// A band points from its anchor in one of kAngles directions, the nearest to the pointer's,
+// and reaches kMargin pixels to either side of that axis and behind the anchor.
+constexpr int kAngles = 256;
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kShortestBand = 64.0;
-constexpr double kBandGrowth = 1.5;
+constexpr double kMargin = 96.0;
 
 constexpr int kMaxStrength = 765;
 constexpr int kFrameStrength = 200;
@@ -48,12 +42,14 @@ struct CostTables {
     int straight[kMaxStrength + 1];
     int diagonal[kMaxStrength + 1];
     int maxStep = 0;
+    int minStep = std::numeric_limits<int>::max();
     CostTables()
     {
         for (int s = 0; s <= kMaxStrength; ++s) {
             straight[s] = straightCost(s);
             diagonal[s] = int(std::lround(straight[s] * std::sqrt(2.0)));
             maxStep = std::max(maxStep, diagonal[s]);
+            minStep = std::min(minStep, straight[s]);
         }
     }
 };
@@ -101,7 +97,19 @@ PathTracer::PathTracer(const QSize &picture, const QList<quint16> &edgeMap)
     , m_valid(!picture.isEmpty()
           && edgeMap.size() == qsizetype(picture.width()) * qsizetype(picture.height()))
 {
-    m_buckets.resize(size_t(costTables().maxStep) + 1);
+    // A bucket spans the largest power of two no dearer than the cheapest step, so no pixel
+    // can lower the cost of another in its own bucket; the ring spans more than the dearest
+    // step, a power of two of buckets for the index.
+    while ((2 << m_shift) <= costTables().minStep)
+        ++m_shift;
+    size_t ring = 1;
+    while (ring <= size_t((costTables().maxStep >> m_shift) + 1))
+        ring *= 2;
+    m_buckets.resize(ring);
+    // The pointer lies half an angle step off the axis at most, so far across it in a
+    // big picture; the band keeps a few pixels beyond it.
+    const double diagonal = std::hypot(picture.width(), picture.height());
+    m_margin = std::max(kMargin, 8.0 + diagonal * std::sin(kPi / kAngles));
 }
 
 bool PathTracer::inBand(int x, int y) const
@@ -111,29 +119,36 @@ bool PathTracer::inBand(int x, int y) const
         && x <= m_rowLast[size_t(r)];
 }
 
-PathTracer::BandKey PathTracer::bandKey(QPoint from, QPoint to)
+int PathTracer::stepCost(QPoint p, QPoint q) const
 {
-    const double dx = to.x() - from.x();
-    const double dy = to.y() - from.y();
-    const double len = std::sqrt(dx * dx + dy * dy);
-    BandKey key;
-    key.angle = int(std::lround(std::atan2(dy, dx) / (2 * kPi) * kAngles) + kAngles) % kAngles;
-    while (kShortestBand * std::pow(kBandGrowth, key.level) < len)
-        ++key.level;
-    return key;
+    const int width = m_picture.width();
+    const int height = m_picture.height();
+    const bool diagonal = p.x() != q.x() && p.y() != q.y();
+    // Along the frame, where the map holds nothing, a step is priced as a fair edge so
+    // outlines can run along the border; stepping onto it is not, and a clear edge stays
+    // cheaper, or the border would draw in every stretch that passes near it.
+    const bool alongFrame = !diagonal
+        && (((p.x() == 0 || p.x() == width - 1) && (q.x() == 0 || q.x() == width - 1))
+            || ((p.y() == 0 || p.y() == height - 1) && (q.y() == 0 || q.y() == height - 1)));
+    return pathStepCost(
+        alongFrame ? kFrameStrength : m_edgeMap[q.x() + qsizetype(q.y()) * width], diagonal);
 }
 
-void PathTracer::buildBand(QPoint from, BandKey key)
+int PathTracer::bandAngle(QPoint from, QPoint to)
 {
-    const double angle = 2 * kPi * key.angle / kAngles;
+    const double turn
+        = std::atan2(double(to.y() - from.y()), double(to.x() - from.x())) / (2 * kPi);
+    return int(std::lround(turn * kAngles) + kAngles) % kAngles;
+}
+
+void PathTracer::buildBand(QPoint from, int angleStep)
+{
+    const double angle = 2 * kPi * angleStep / kAngles;
     const double ux = std::cos(angle);
     const double uy = std::sin(angle);
-    const double len = kShortestBand * std::pow(kBandGrowth, key.level);
-    // The pointer lies within len of the anchor and half an angle step off the axis, at
-    // most len * 0.05 across it.
-    const double margin = std::max(std::min(256.0, 32.0 + len / 8.0), 8.0 + len * 0.06);
+    const double margin = m_margin;
     const double alongLow = -margin;
-    const double alongHigh = len + 32.0;
+    const double alongHigh = std::hypot(m_picture.width(), m_picture.height());
 
     double top = 1e18;
     double bottom = -1e18;
@@ -147,13 +162,11 @@ void PathTracer::buildBand(QPoint from, BandKey key)
     const int lastRow = std::min(m_picture.height() - 1, int(std::ceil(bottom)));
 
     m_anchor = from;
-    m_key = key;
+    m_angle = angleStep;
     m_top = firstRow;
     const size_t rows = size_t(std::max(0, lastRow - firstRow + 1));
     m_rowFirst.assign(rows, 0);
     m_rowLast.assign(rows, -1);
-    m_rowOffset.assign(rows, 0);
-    qsizetype area = 0;
     for (size_t r = 0; r < rows; ++r) {
         const double ry = double(firstRow + int(r) - from.y());
         // Offsets x - from.x with along = x*ux + ry*uy and across = -x*uy + ry*ux in range.
@@ -163,80 +176,140 @@ void PathTracer::buildBand(QPoint from, BandKey key)
         narrow(-uy, -margin - ry * ux, margin - ry * ux, lo, hi);
         const double first = std::max(0.0, std::ceil(lo + from.x()));
         const double last = std::min(double(m_picture.width() - 1), std::floor(hi + from.x()));
-        m_rowOffset[r] = area;
         if (first <= last) {
             m_rowFirst[r] = int(first);
             m_rowLast[r] = int(last);
-            area += m_rowLast[r] - m_rowFirst[r] + 1;
         }
     }
 
-    m_cost.assign(size_t(area), kUnreached);
-    m_step.assign(size_t(area), kNoStep);
-    for (std::vector<quint32> &bucket : m_buckets)
+    // Kept row k holds band row k - 1 and, as wall, the columns next to band rows k - 2 .. k.
+    m_rowBase.assign(rows + 2, 0);
+    std::vector<int> keptFirst(rows + 2, 0);
+    qsizetype cells = 0;
+    for (size_t k = 0; k < rows + 2; ++k) {
+        int first = std::numeric_limits<int>::max();
+        int last = std::numeric_limits<int>::min();
+        for (size_t r = std::max<size_t>(k, 2) - 2; r <= k && r < rows; ++r)
+            if (m_rowFirst[r] <= m_rowLast[r]) {
+                first = std::min(first, m_rowFirst[r] - 1);
+                last = std::max(last, m_rowLast[r] + 1);
+            }
+        if (first > last)
+            first = last = 0;
+        keptFirst[k] = first;
+        m_rowBase[k] = cells - first;
+        cells += last - first + 1;
+    }
+    m_cost.assign(size_t(cells), kWall);
+    for (size_t r = 0; r < rows; ++r)
+        if (m_rowFirst[r] <= m_rowLast[r])
+            std::fill_n(m_cost.begin() + m_rowBase[r + 1] + m_rowFirst[r],
+                m_rowLast[r] - m_rowFirst[r] + 1, kUnreached);
+
+    for (std::vector<Queued> &bucket : m_buckets)
         bucket.clear();
     m_current = 0;
-    m_queued = 0;
-
-    const qsizetype start = slot(from.x(), from.y());
-    m_cost[size_t(start)] = 0;
-    m_buckets[0].push_back(quint32(from.x()) + quint32(from.y()) * quint32(m_picture.width()));
+    m_cost[size_t(cell(from.x(), from.y()))] = 0;
+    m_buckets[0].push_back(
+        { quint32(from.x()) + quint32(from.y()) * quint32(m_picture.width()), 0 });
     m_queued = 1;
 }
 
-void PathTracer::settleUntil(int tx, int ty)
+void PathTracer::settleOnFrame(int x, int y, quint32 cost)
+{
+    const QPoint p(x, y);
+    for (int d = 0; d < 8; ++d) {
+        const QPoint n = p + QPoint(kStepX[d], kStepY[d]);
+        if (!insidePicture(n, m_picture))
+            continue;
+        const size_t i = size_t(cell(n.x(), n.y()));
+        const quint32 reached = cost + quint32(stepCost(p, n));
+        if (reached < m_cost[i]) {
+            m_cost[i] = reached;
+            m_buckets[(reached >> m_shift) & (m_buckets.size() - 1)].push_back(
+                { quint32(n.x()) + quint32(n.y()) * quint32(m_picture.width()), reached });
+            ++m_queued;
+        }
+    }
+}
+
+void PathTracer::settleUntil(qsizetype target)
 {
     const CostTables &tables = costTables();
     const quint16 *strength = m_edgeMap.constData();
     const int width = m_picture.width();
     const int height = m_picture.height();
-    const size_t ring = m_buckets.size();
-    const size_t target = size_t(slot(tx, ty));
-
-    while (!(m_step[target] & kSettled) && m_queued > 0) {
-        std::vector<quint32> *bucket = &m_buckets[m_current % ring];
-        while (bucket->empty()) {
-            ++m_current;
-            bucket = &m_buckets[m_current % ring];
+    const quint32 w = quint32(width);
+    const double perRow = 1.0 / width;
+    const qsizetype *rowBase = m_rowBase.data();
+    quint32 *costs = m_cost.data();
+    std::vector<Queued> *buckets = m_buckets.data();
+    const quint32 ring = quint32(m_buckets.size() - 1);
+    const int shift = m_shift;
+    const quint32 final = quint32(costTables().minStep);
+    // Kept in locals in the loop, where the compiler cannot tell them from what the queue's
+    // vectors write.
+    quint32 current = m_current;
+    qsizetype queued = m_queued;
+    auto relaxHere = [&](qsizetype n, quint32 pixel, quint32 cost) {
+        if (cost < costs[n]) {
+            costs[n] = cost;
+            buckets[(cost >> shift) & ring].push_back({ pixel, cost });
+            ++queued;
         }
-        const quint32 pixel = bucket->back();
-        bucket->pop_back();
-        --m_queued;
-        const int x = int(pixel % quint32(width));
-        const int y = int(pixel / quint32(width));
-        const size_t i = size_t(slot(x, y));
-        // Entries left behind by a later, cheaper find of the same pixel are skipped.
-        if ((m_step[i] & kSettled) || m_cost[i] != m_current)
+    };
+
+    // With every bucket before the current one settled, no pixel left can reach another for
+    // less than the current bucket's start plus the cheapest step: below that a cost is final.
+    while (costs[target] >= (current << shift) + final && queued > 0) {
+        std::vector<Queued> &bucket = buckets[current & ring];
+        if (bucket.empty()) {
+            ++current;
             continue;
-        m_step[i] |= kSettled;
-        const bool frameX = x == 0 || x == width - 1;
-        const bool frameY = y == 0 || y == height - 1;
-
-        for (int d = 0; d < 8; ++d) {
-            const int nx = x + kStepX[d];
-            const int ny = y + kStepY[d];
-            if (!inBand(nx, ny))
-                continue;
-            const size_t n = size_t(slot(nx, ny));
-            if (m_step[n] & kSettled)
-                continue;
-            // Along the frame, where the map holds nothing, a step is priced as a fair edge so
-            // outlines can run along the border; stepping onto it is not, and a clear edge
-            // stays cheaper, or the border would draw in every stretch that passes near it.
-            const bool alongFrame = !kDiagonal[d]
-                && ((frameX && (nx == 0 || nx == width - 1))
-                    || (frameY && (ny == 0 || ny == height - 1)));
-            const int s = alongFrame ? kFrameStrength : strength[nx + qsizetype(ny) * width];
-            const quint32 cost
-                = m_current + quint32(kDiagonal[d] ? tables.diagonal[s] : tables.straight[s]);
-            if (cost < m_cost[n]) {
-                m_cost[n] = cost;
-                m_step[n] = quint8(d);
-                m_buckets[cost % ring].push_back(quint32(nx) + quint32(ny) * quint32(width));
-                ++m_queued;
-            }
         }
+        const quint32 pixel = bucket.back().pixel;
+        const quint32 c = bucket.back().cost;
+        bucket.pop_back();
+        --queued;
+        // pixel / w by a multiplication, off by one row at most in huge pictures.
+        int y = int((double(pixel) + 0.5) * perRow);
+        int x = int(qint64(pixel) - qint64(y) * width);
+        if (x < 0) {
+            --y;
+            x += width;
+        } else if (x >= width) {
+            ++y;
+            x -= width;
+        }
+        const size_t k = size_t(y - m_top + 1);
+        // Entries left behind by a later, cheaper find of the same pixel are skipped.
+        if (costs[rowBase[k] + x] != c)
+            continue;
+        if (x == 0 || y == 0 || x == width - 1 || y == height - 1) {
+            m_queued = queued;
+            settleOnFrame(x, y, c);
+            queued = m_queued;
+            continue;
+        }
+        // Inside the frame every neighbour is in the picture and priced by the map; the
+        // wall around the band is never cheaper to reach than it is.
+        const qsizetype above = rowBase[k - 1] + x;
+        const qsizetype here = rowBase[k] + x;
+        const qsizetype below = rowBase[k + 1] + x;
+        const quint16 *s = strength + x + qsizetype(y) * width;
+        const quint16 *sAbove = s - width;
+        const quint16 *sBelow = s + width;
+        relaxHere(above - 1, pixel - w - 1, c + quint32(tables.diagonal[sAbove[-1]]));
+        relaxHere(above, pixel - w, c + quint32(tables.straight[sAbove[0]]));
+        relaxHere(above + 1, pixel - w + 1, c + quint32(tables.diagonal[sAbove[1]]));
+        relaxHere(here - 1, pixel - 1, c + quint32(tables.straight[s[-1]]));
+        relaxHere(here + 1, pixel + 1, c + quint32(tables.straight[s[1]]));
+        relaxHere(below - 1, pixel + w - 1, c + quint32(tables.diagonal[sBelow[-1]]));
+        relaxHere(below, pixel + w, c + quint32(tables.straight[sBelow[0]]));
+        relaxHere(below + 1, pixel + w + 1, c + quint32(tables.diagonal[sBelow[1]]));
     }
+    m_current = current;
+    m_queued = queued;
 }
 
 QList<QPoint> PathTracer::trace(QPoint from, QPoint to)
@@ -245,18 +318,42 @@ QList<QPoint> PathTracer::trace(QPoint from, QPoint to)
     if (!m_valid || from == to || !insidePicture(from, m_picture) || !insidePicture(to, m_picture))
         return steps;
 
-    const BandKey key = bandKey(from, to);
-    m_reused = !m_cost.empty() && from == m_anchor && key.angle == m_key.angle
-        && key.level == m_key.level;
+    const int angle = bandAngle(from, to);
+    m_reused = !m_cost.empty() && from == m_anchor && angle == m_angle;
     if (!m_reused)
-        buildBand(from, key);
-    settleUntil(to.x(), to.y());
+        buildBand(from, angle);
+    const qsizetype target = cell(to.x(), to.y());
+    settleUntil(target);
+    if (m_cost[size_t(target)] == kUnreached)
+        return steps;
 
-    // The band is 8-connected and holds both ends, so the walk back always reaches `from`.
+    // Walking back from the pointer, each step goes to a neighbour whose settled cost plus
+    // the step's equals the pixel's own; among several, to the one nearest the straight line
+    // from the anchor to the pointer. The costs are the band's exact ones whatever order the
+    // queue settled them in, so the answer depends on nothing but the ends.
+    const QPoint axis = to - from;
     for (QPoint q = to; q != from;) {
         steps.append(q);
-        const int d = m_step[size_t(slot(q.x(), q.y()))] & kStepMask;
-        q -= QPoint(kStepX[d], kStepY[d]);
+        const quint32 cost = m_cost[size_t(cell(q.x(), q.y()))];
+        QPoint best;
+        qint64 bestOff = std::numeric_limits<qint64>::max();
+        for (int d = 0; d < 8; ++d) {
+            const QPoint p = q - QPoint(kStepX[d], kStepY[d]);
+            if (!inBand(p.x(), p.y()))
+                continue;
+            const quint32 before = m_cost[size_t(cell(p.x(), p.y()))];
+            if (before == kUnreached || before + quint32(stepCost(p, q)) != cost)
+                continue;
+            const QPoint v = p - from;
+            const qint64 off = std::abs(qint64(v.x()) * axis.y() - qint64(v.y()) * axis.x());
+            if (off < bestOff) {
+                bestOff = off;
+                best = p;
+            }
+        }
+        if (bestOff == std::numeric_limits<qint64>::max())
+            return {};
+        q = best;
     }
     std::reverse(steps.begin(), steps.end());
     return steps;

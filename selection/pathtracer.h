@@ -23,20 +23,22 @@ int pathStepCost(int strength, bool diagonal);
 // anchor extend it where needed and walk back from the pointer, so a pointer gliding away
 // from its anchor costs little more per move than the stretch's length.
 //
-// The search is confined to a band, a rectangle that depends only on the anchor and the
-// pointer, so an answer never depends on the moves before it: its axis points from the
-// anchor in the nearest of 64 directions to the pointer, and reaches L = 64 * 1.5^k ahead
-// (the smallest such length not short of the pointer) and 32 more, margin(L) =
-// min(256, 32 + L / 8) (at least 8 + 0.06 L, so that the pointer is always inside) behind
-// and to either side; clipped to the picture. An outline that strays farther than that
-// from the straight line is one the user places a click in anyway, and the bound keeps
-// every array proportional to the band, never to the picture: a 3000-pixel stretch gets
-// about 2 M pixels of 5 bytes each (cost and step) plus the queue. The tree is rebuilt when
-// the anchor, the direction or the length step changes; a pointer gliding away from its
-// anchor changes the length step every 50 % of distance.
+// The search is confined to a band that depends only on the anchor and the direction to the
+// pointer, so an answer never depends on the moves before it: a strip along the nearest of
+// 256 directions, from 96 pixels behind the anchor to the picture's far side and 96 pixels
+// to either side of its axis (more in pictures over 7000 pixels corner to corner, so that the
+// pointer, at most half a direction step off the axis, always lies well inside); clipped to the
+// picture. An outline that strays farther than that from the straight line is one the user
+// places a click in anyway, and the bound keeps the work proportional to the stretch's
+// length, never to the picture: a 3000-pixel stretch settles about 600 000 pixels. Its
+// distance does not matter, so a pointer gliding straight away from its anchor keeps one
+// tree; the tree is rebuilt when the anchor or the direction step changes, which a wobbling
+// hand does only near the anchor, where the search is small.
 //
-// Within its band the result is the exact cheapest path; among equally cheap paths the one
-// found first wins.
+// Within its band the result is an exact cheapest path. Among equally cheap ones, walking
+// back from the pointer, each step goes to the neighbour nearest the straight line from the
+// anchor to the pointer: a stretch over even ground is that line, and the answer does not
+// depend on the order in which the queue settled the pixels.
 class PathTracer
 {
 public:
@@ -51,42 +53,45 @@ public:
     bool reusedTree() const { return m_reused; }
 
 private:
-    struct BandKey {
-        int angle = 0;
-        int level = 0;
-    };
-    static BandKey bandKey(QPoint from, QPoint to);
+    static int bandAngle(QPoint from, QPoint to);
     bool inBand(int x, int y) const;
-    qsizetype slot(int x, int y) const
-    {
-        const int r = y - m_top;
-        return m_rowOffset[size_t(r)] + (x - m_rowFirst[size_t(r)]);
-    }
-    void buildBand(QPoint from, BandKey key);
-    void settleUntil(int x, int y);
+    // Where pixel (x, y) of the band, or of the wall of unreachable cells around it, is kept.
+    qsizetype cell(int x, int y) const { return m_rowBase[size_t(y - m_top + 1)] + x; }
+    int stepCost(QPoint p, QPoint q) const;
+    void buildBand(QPoint from, int angleStep);
+    void settleUntil(qsizetype target);
+    void settleOnFrame(int x, int y, quint32 cost);
 
     QSize m_picture;
     QList<quint16> m_edgeMap;
     bool m_valid = false;
     bool m_reused = false;
 
+    double m_margin = 0;
     QPoint m_anchor;
-    BandKey m_key;
+    int m_angle = 0;
     // The band: rows m_top .. m_top + rows - 1, row r covering columns
-    // m_rowFirst[r] .. m_rowLast[r]; its pixels are numbered row after row from
-    // m_rowOffset[r].
+    // m_rowFirst[r] .. m_rowLast[r]. Each row is kept one column wider on both sides than
+    // the band's rows above and below it, and a row of the same kind lies above and below
+    // the band, so that every neighbour of a band pixel has a cell: cell(x, y) is
+    // m_rowBase[y - m_top + 1] + x.
     int m_top = 0;
     std::vector<int> m_rowFirst;
     std::vector<int> m_rowLast;
-    std::vector<qsizetype> m_rowOffset;
+    std::vector<qsizetype> m_rowBase;
 
-    // Per band pixel: the best cost found so far (kUnreached when none) and the step that
-    // reached it (0..7, or kSettled added once final).
+    // Per cell: the best cost found so far, kUnreached when none, 0 for the wall (so that
+    // no cheaper way to it is ever found).
     std::vector<quint32> m_cost;
-    std::vector<quint8> m_step;
 
-    // Dial's queue: bucket c % size holds the pixels (x + y*W) whose tentative cost is c.
-    std::vector<std::vector<quint32>> m_buckets;
+    // Dial's queue with wide buckets: bucket (c >> m_shift) % size holds the pixels
+    // (x + y*W) found at cost c; m_current is the bucket being settled, c >> m_shift.
+    struct Queued {
+        quint32 pixel;
+        quint32 cost;
+    };
+    std::vector<std::vector<Queued>> m_buckets;
+    int m_shift = 0;
     quint32 m_current = 0;
     qsizetype m_queued = 0;
 };
