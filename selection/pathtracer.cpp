@@ -13,14 +13,15 @@ constexpr quint32 kWall = 0;
 constexpr int kStepX[8] = { -1, 0, 1, -1, 1, -1, 0, 1 };
 constexpr int kStepY[8] = { -1, -1, -1, 0, 0, 1, 1, 1 };
 
-// A straight step onto flat ground costs kFlatCost, onto an edge of strength s a share
-// kEdgeScale / (kEdgeScale + s) of it, never below kEdgeCost. The strengths of real object
-// boundaries sit mostly between 60 and 300 while texture stays below about 40, so the cost
-// falls steeply over that range rather than linearly over 0..765, where a boundary would
-// hardly be cheaper than the texture beside it.
+// A straight step onto flat ground costs kFlatCost, onto an edge of strength s the share
+// sqrt(kEdgeScale / (kEdgeScale + s)) of it. Texture stays below a strength of about 40 and
+// real object boundaries mostly lie between 60 and 300, so the price falls steeply at first
+// (to a half at 40) and then slowly (a fifth at 300): a boundary is well worth a detour, yet a
+// strong edge in the background is not so much cheaper than a fair boundary that it draws the
+// outline off it. A steeper fall (kEdgeScale / (kEdgeScale + s) itself) needed more clicks
+// on real photos: the outline jumped to the strongest texture nearby.
 constexpr int kFlatCost = 240;
-constexpr int kEdgeCost = 2;
-constexpr double kEdgeScale = 24.0;
+constexpr double kEdgeScale = 12.0;
 
 // A band points from its anchor in one of kAngles directions, the nearest to the pointer's,
 // and reaches kMargin pixels to either side of that axis and behind the anchor.
@@ -33,8 +34,8 @@ constexpr int kFrameStrength = 200;
 
 int straightCost(int strength)
 {
-    const double share = kEdgeScale / (kEdgeScale + strength);
-    return std::max(kEdgeCost, int(std::lround(kFlatCost * share)));
+    const double share = std::sqrt(kEdgeScale / (kEdgeScale + strength));
+    return std::max(1, int(std::lround(kFlatCost * share)));
 }
 
 // Tables of both step costs for every strength, built once.

@@ -111,8 +111,10 @@ private slots:
             QVERIFY(pathStepCost(s, true) > pathStepCost(s, false) || pathStepCost(s, false) == 1);
             QVERIFY(pathStepCost(s, true) < 2 * pathStepCost(s, false));
         }
-        // A clear edge must be well worth a detour: ten times cheaper than flat ground.
-        QVERIFY(pathStepCost(300, false) * 10 <= pathStepCost(0, false));
+        // A clear edge must be well worth a detour: five times cheaper than flat ground, and
+        // texture already half price.
+        QVERIFY(pathStepCost(300, false) * 5 <= pathStepCost(0, false));
+        QVERIFY(pathStepCost(40, false) * 2 <= pathStepCost(0, false) + 1);
         QCOMPARE(pathStepCost(-5, true), pathStepCost(0, true));
         QCOMPARE(pathStepCost(9000, false), pathStepCost(765, false));
     }
