@@ -323,6 +323,9 @@ QList<QPoint> PathTracer::trace(QPoint from, QPoint to)
     m_reused = !m_cost.empty() && from == m_anchor && angle == m_angle;
     if (!m_reused)
         buildBand(from, angle);
+    // The band is built to hold the pointer well inside; never index outside it regardless.
+    if (!inBand(to.x(), to.y()))
+        return steps;
     const qsizetype target = cell(to.x(), to.y());
     settleUntil(target);
     if (m_cost[size_t(target)] == kUnreached)
