@@ -185,7 +185,6 @@ void PathTracer::buildBand(QPoint from, int angleStep)
 
     // Kept row k holds band row k - 1 and, as wall, the columns next to band rows k - 2 .. k.
     m_rowBase.assign(rows + 2, 0);
-    std::vector<int> keptFirst(rows + 2, 0);
     qsizetype cells = 0;
     for (size_t k = 0; k < rows + 2; ++k) {
         int first = std::numeric_limits<int>::max();
@@ -197,7 +196,6 @@ void PathTracer::buildBand(QPoint from, int angleStep)
             }
         if (first > last)
             first = last = 0;
-        keptFirst[k] = first;
         m_rowBase[k] = cells - first;
         cells += last - first + 1;
     }
