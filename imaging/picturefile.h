@@ -5,11 +5,18 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
-// Reads any picture the Qt image readers decode, turned upright by its EXIF orientation and
-// converted to Format_ARGB32 (alpha 255 where the file has none). Returns a null image and
-// a reason in *error when the file cannot be read or would not fit in memory.
+// Reads any picture the Qt image readers decode, turned upright by its EXIF orientation, and
+// HEIF pictures (HEIC, AVIF; recognised by content whatever the name) turned upright by their
+// own rotation and mirroring, all converted to Format_ARGB32 (alpha 255 where the file has
+// none). Returns a null image and a reason in *error when the file cannot be read or would not
+// fit in memory.
 QImage readPicture(const QString &fileName, QString *error = nullptr);
+
+// The suffixes readPicture knows, lower case, sorted, each once: those of the Qt image readers
+// installed (with qt6-image-formats-plugins also webp, tga, ...) and the HEIF ones.
+QStringList readablePictureSuffixes();
 
 // Writes image to fileName in the format its suffix names, through a temporary file that
 // replaces the target only when complete: a failed write leaves any existing file as it was.

@@ -14,4 +14,4 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev cmake ninja-build g++
-    fonts-dejavu-core zlib1g-dev)
+    fonts-dejavu-core zlib1g-dev libheif-dev)

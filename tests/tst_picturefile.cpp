@@ -2,8 +2,12 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <libheif/heif.h>
 
 // Four 16 x 16 blocks, by default red, cyan, black and white like the committed sample files.
 static QImage blocks(QRgb second = qRgb(0, 255, 255))
@@ -18,6 +22,117 @@ static QString writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? path : QString();
+}
+
+static heif_error appendTo(heif_context *, const void *data, size_t size, void *bytes)
+{
+    static_cast<QByteArray *>(bytes)->append(static_cast<const char *>(data), qsizetype(size));
+    return { heif_error_Ok, heif_suberror_Unspecified, "" };
+}
+
+// picture as a HEIF file coded by libheif's own encoder (lossy, with alpha when the picture has
+// it), its display turned by the irot and imir boxes of orientation, and an Exif block when
+// given. Empty when libheif has no encoder for the coding.
+static QByteArray encodedHeif(const QImage &picture, heif_compression_format coding,
+    heif_orientation orientation = heif_orientation_normal, const QByteArray &exif = {})
+{
+    const bool alpha = picture.hasAlphaChannel();
+    const QImage rows
+        = picture.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    std::unique_ptr<heif_context, void (*)(heif_context *)> context(
+        heif_context_alloc(), heif_context_free);
+    heif_encoder *coder = nullptr;
+    if (heif_context_get_encoder_for_format(context.get(), coding, &coder).code != heif_error_Ok)
+        return {};
+    std::unique_ptr<heif_encoder, void (*)(heif_encoder *)> encoder(coder, heif_encoder_release);
+    heif_encoder_set_lossy_quality(encoder.get(), 90);
+    heif_image *made = nullptr;
+    heif_image_create(rows.width(), rows.height(), heif_colorspace_RGB,
+        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &made);
+    std::unique_ptr<heif_image, void (*)(const heif_image *)> image(made, heif_image_release);
+    heif_image_add_plane(image.get(), heif_channel_interleaved, rows.width(), rows.height(), 8);
+    int stride = 0;
+    uint8_t *plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    for (int y = 0; y < rows.height(); ++y)
+        memcpy(plane + qsizetype(y) * stride, rows.constScanLine(y),
+            size_t(rows.width()) * (alpha ? 4 : 3));
+    std::unique_ptr<heif_encoding_options, void (*)(heif_encoding_options *)> options(
+        heif_encoding_options_alloc(), heif_encoding_options_free);
+    options->image_orientation = orientation;
+    heif_image_handle *coded = nullptr;
+    if (heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), &coded)
+            .code
+        != heif_error_Ok)
+        return {};
+    if (!exif.isEmpty())
+        heif_context_add_exif_metadata(context.get(), coded, exif.constData(), int(exif.size()));
+    heif_image_handle_release(coded);
+    QByteArray bytes;
+    heif_writer writer = { 1, &appendTo };
+    heif_context_write(context.get(), &writer, &bytes);
+    return bytes;
+}
+
+// The first pixel away from found's colour seams that differs from wanted's by more than
+// tolerance in a channel, described; empty when there is none. Lossy codings blur the seams.
+static QString differsInside(const QImage &found, const QImage &wanted, int tolerance)
+{
+    if (found.size() != wanted.size())
+        return QStringLiteral("size %1 x %2").arg(found.width()).arg(found.height());
+    const auto inside = [&](int x, int y) {
+        for (int dy = -2; dy <= 2; ++dy)
+            for (int dx = -2; dx <= 2; ++dx)
+                if (wanted.pixel(qBound(0, x + dx, wanted.width() - 1),
+                        qBound(0, y + dy, wanted.height() - 1))
+                    != wanted.pixel(x, y))
+                    return false;
+        return true;
+    };
+    int compared = 0;
+    for (int y = 0; y < wanted.height(); ++y) {
+        for (int x = 0; x < wanted.width(); ++x) {
+            if (!inside(x, y))
+                continue;
+            ++compared;
+            const QRgb a = found.pixel(x, y), b = wanted.pixel(x, y);
+            for (int shift = 0; shift < 32; shift += 8)
+                if (qAbs(int(a >> shift & 255) - int(b >> shift & 255)) > tolerance)
+                    return QStringLiteral("at (%1, %2): %3 instead of %4")
+                        .arg(x)
+                        .arg(y)
+                        .arg(a, 8, 16, QLatin1Char('0'))
+                        .arg(b, 8, 16, QLatin1Char('0'));
+        }
+    }
+    return compared == 0 ? QStringLiteral("no pixel away from the seams") : QString();
+}
+
+// heif with every picture size it declares (its ispe boxes: the picture's and, when libheif
+// wrapped it in a grid, the tile's) replaced by width x height.
+static QByteArray claimingSize(QByteArray heif, quint32 width, quint32 height)
+{
+    int found = 0;
+    for (int box = heif.indexOf("ispe"); box >= 0; box = heif.indexOf("ispe", box + 1), ++found) {
+        for (int i = 0; i < 4; ++i) {
+            heif[box + 8 + i] = char(width >> (24 - 8 * i) & 255);
+            heif[box + 12 + i] = char(height >> (24 - 8 * i) & 255);
+        }
+    }
+    return found > 0 ? heif : QByteArray();
+}
+
+// heif, stored by libheif as a one-tile grid, with the grid's canvas (in the idat box) set to
+// width x height while its declared size stays. Empty when heif holds no 16-bit grid.
+static QByteArray claimingCanvas(QByteArray heif, quint16 width, quint16 height)
+{
+    const int box = heif.indexOf("idat");
+    if (box < 0 || (heif.at(box + 5) & 1) != 0)
+        return {};
+    heif[box + 8] = char(width >> 8);
+    heif[box + 9] = char(width & 255);
+    heif[box + 10] = char(height >> 8);
+    heif[box + 11] = char(height & 255);
+    return heif;
 }
 
 class TestPictureFile : public QObject
@@ -96,6 +211,23 @@ private slots:
         claiming.replace(frame + 5, 4, QByteArray::fromHex("3e803e80")); // 16000 x 16000
         QTest::newRow("1 KB JPEG claiming 16000 x 16000")
             << writeFile("claims.jpg", claiming) << QImage() << "claims.jpg: damaged or incomplete";
+        const QByteArray heic = encodedHeif(opaque, heif_compression_HEVC);
+        QTest::newRow("HEIC claiming 100000 x 100000")
+            << writeFile("huge.heic", claimingSize(heic, 100000, 100000)) << QImage()
+            << "huge.heic: too large, 100000 × 100000 pixels";
+        QTest::newRow("HEIC claiming 16000 x 16000")
+            << writeFile("claims.heic", claimingSize(heic, 16000, 16000)) << QImage()
+            << "claims.heic: damaged or incomplete";
+        // 60000 x 60000 would take 10 GB before the picture's own size is ever compared.
+        QTest::newRow("HEIC grid with a canvas larger than its size") << writeFile("canvas.heic",
+            claimingCanvas(heic, 60000, 60000)) << QImage() << "canvas.heic: too large";
+        QTest::newRow("HEIF image sequence")
+            << writeFile("burst.heic", QByteArray(heic).replace(8, 4, "msf1")) << QImage()
+            << "burst.heic: a HEIF picture coded in a way";
+        QTest::newRow("HEIC cut to its first 10 bytes") << writeFile(
+            "ten.heic", heic.left(10)) << QImage() << "ten.heic: damaged or incomplete";
+        QTest::newRow("text named .heic") << writeFile("words.heic", "a shopping list\n")
+                                          << QImage() << "words.heic: not a picture";
         QFile::link("loop-b.png", "loop-a.png");
         QFile::link("loop-a.png", "loop-b.png");
         QTest::newRow("symbolic link loop")
@@ -138,6 +270,111 @@ private slots:
         photo.fill(qRgb(40, 120, 200));
         QVERIFY(photo.save(path, "jpeg", 90));
         QCOMPARE(readPicture(path).size(), QSize(8660, 5773));
+    }
+
+    // Phone photos are stored sideways with a rotation to apply (irot, imir); they must come
+    // out upright, turned once only even when an Exif block repeats the orientation.
+    void readsHeifUpright_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QImage>("expected");
+
+        // Without an alpha channel, so that the files have none either.
+        const QImage opaque = blocks().convertToFormat(QImage::Format_RGB32);
+        const QImage odd = opaque.scaled(61, 15);
+        const QImage translucent = blocks(qRgba(0, 255, 255, 128));
+        const QTransform quarter = QTransform().rotate(90);
+        // Exif orientation 6, the TIFF structure alone.
+        const QByteArray exif6
+            = QByteArray::fromHex("4d4d002a00000008000101120003000000010006000000000000");
+        const heif_compression_format hevc = heif_compression_HEVC;
+
+        QTest::newRow("HEIC") << "plain.heic" << encodedHeif(opaque, hevc) << opaque;
+        QTest::newRow("HEIC turned a quarter clockwise")
+            << "quarter.heic" << encodedHeif(opaque, hevc, heif_orientation_rotate_90_cw)
+            << opaque.transformed(quarter);
+        QTest::newRow("HEIC turned three quarters")
+            << "three.heif" << encodedHeif(opaque, hevc, heif_orientation_rotate_270_cw)
+            << opaque.transformed(QTransform().rotate(270));
+        QTest::newRow("HEIC mirrored")
+            << "mirror.heic" << encodedHeif(opaque, hevc, heif_orientation_flip_horizontally)
+            << opaque.mirrored(true, false);
+        QTest::newRow("HEIC turned and mirrored")
+            << "transposed.heic"
+            << encodedHeif(opaque, hevc, heif_orientation_rotate_90_cw_then_flip_horizontally)
+            << opaque.transformed(QTransform(0, 1, 1, 0, 0, 0));
+        // Odd sides are coded padded to even ones and cropped back before the turn.
+        QTest::newRow("HEIC of odd size, turned")
+            << "odd.heic" << encodedHeif(odd, hevc, heif_orientation_rotate_90_cw)
+            << odd.transformed(quarter);
+        QTest::newRow("HEIC with alpha")
+            << "alpha.heic" << encodedHeif(translucent, hevc) << translucent;
+        QTest::newRow("HEIC named .jpg") << "phone.jpg" << encodedHeif(opaque, hevc) << opaque;
+        // Many phones name the generic brand first and HEVC only among the compatible ones.
+        QTest::newRow("HEIF of the generic brand mif1, renamed")
+            << "generic.jpeg" << encodedHeif(opaque, hevc).replace(8, 4, "mif1") << opaque;
+        QTest::newRow("HEIC turned, with Exif orientation too")
+            << "exif.heic" << encodedHeif(opaque, hevc, heif_orientation_rotate_90_cw, exif6)
+            << opaque.transformed(quarter);
+        QTest::newRow("AVIF turned a quarter clockwise")
+            << "quarter.avif"
+            << encodedHeif(opaque, heif_compression_AV1, heif_orientation_rotate_90_cw)
+            << opaque.transformed(quarter);
+    }
+
+    void readsHeifUpright()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QImage, expected);
+        QVERIFY2(!bytes.isEmpty(), "libheif has no encoder for this coding");
+        QString why;
+        const QImage picture = readPicture(writeFile(folder.filePath(name), bytes), &why);
+        QVERIFY2(!picture.isNull(), qPrintable(why));
+        QCOMPARE(picture.format(), QImage::Format_ARGB32);
+        const QString difference
+            = differsInside(picture, expected.convertToFormat(QImage::Format_ARGB32), 8);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+
+    // The Open dialog's list: every suffix readPicture knows, and each one that can be written
+    // here opens again under that name.
+    void offersEveryReadableSuffix()
+    {
+        const QStringList suffixes = readablePictureSuffixes();
+        QStringList tidy = suffixes;
+        tidy.sort();
+        tidy.removeDuplicates();
+        QCOMPARE(suffixes, tidy);
+        for (const QString &suffix : suffixes)
+            QCOMPARE(suffix, suffix.toLower());
+        for (const QByteArray &format : QImageReader::supportedImageFormats())
+            QVERIFY2(suffixes.contains(QString::fromLatin1(format.toLower())), format.constData());
+        for (const char *wanted :
+            { "png", "jpg", "bmp", "jpeg", "tiff", "tif", "gif", "webp", "heic", "heif" })
+            QVERIFY2(suffixes.contains(QLatin1String(wanted)), wanted);
+
+        // Square, for the icon formats.
+        const QImage picture = blocks().scaled(64, 64);
+        for (const QString &suffix : suffixes) {
+            QByteArray bytes;
+            if (suffix == QLatin1String("heic") || suffix == QLatin1String("heif")) {
+                bytes = encodedHeif(picture, heif_compression_HEVC);
+            } else if (suffix == QLatin1String("avif")) {
+                bytes = encodedHeif(picture, heif_compression_AV1);
+            } else {
+                QBuffer buffer(&bytes);
+                buffer.open(QIODevice::WriteOnly);
+                QImageWriter writer(&buffer, suffix.toLatin1());
+                if (!writer.canWrite() || !writer.write(picture))
+                    continue; // a format Qt only reads
+            }
+            QString why;
+            const QImage read
+                = readPicture(writeFile(folder.filePath("offered." + suffix), bytes), &why);
+            QVERIFY2(read.size() == picture.size(), qPrintable(suffix + ": " + why));
+        }
     }
 
     void checksWhatTheWriterCanHold_data()
@@ -203,6 +440,8 @@ private slots:
         };
         for (const char *format : { "bmp", "png", "jpeg", "ppm" })
             QTest::newRow(format) << QString::fromLatin1(format) << encoded(format);
+        QTest::newRow("heic") << "heic" << encodedHeif(noisy, heif_compression_HEVC);
+        QTest::newRow("avif") << "avif" << encodedHeif(noisy, heif_compression_AV1);
         QFile gif(QStringLiteral(VELMORA_SOURCE_DIR "/tests/data/indexed.gif"));
         QTest::newRow("gif") << "gif"
                              << (gif.open(QIODevice::ReadOnly) ? gif.readAll() : QByteArray());
