@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-install_missing "${BUILD_PACKAGES[@]}" xvfb xauth xdotool x11-utils imagemagick
+install_missing "${BUILD_PACKAGES[@]}" xvfb xauth xdotool x11-utils imagemagick ukui-wallpapers
 
 jobs=$(nproc)
 

@@ -102,6 +102,66 @@ QList<QPoint> findButtons(const QImage &screen, const QRect &window)
     return buttons;
 }
 
+// Where `picture` shows at 100 %: the screen position of its top-left pixel, where patches
+// from its middle and from two of its quarters show unchanged (one patch alone may recur in a
+// flat stretch). Null when it is not on screen.
+QPoint findAtActualSize(const QImage &screen, const QImage &picture)
+{
+    const QImage shown = screen.convertToFormat(QImage::Format_RGB32);
+    const QImage wanted = picture.convertToFormat(QImage::Format_RGB32);
+    const QSize size = wanted.size();
+    const QPoint patches[]
+        = { wanted.rect().center() - QPoint(8, 8), QPoint(size.width() / 4, size.height() / 4),
+              QPoint(3 * size.width() / 4 - 16, 3 * size.height() / 4 - 16) };
+    const auto matches = [&](QPoint at, QPoint from) {
+        if (!shown.rect().contains(QRect(at, QSize(16, 16))))
+            return false;
+        for (int dy = 0; dy < 16; ++dy) {
+            const auto *a = reinterpret_cast<const QRgb *>(shown.constScanLine(at.y() + dy));
+            const auto *b = reinterpret_cast<const QRgb *>(wanted.constScanLine(from.y() + dy));
+            if (!std::equal(a + at.x(), a + at.x() + 16, b + from.x()))
+                return false;
+        }
+        return true;
+    };
+    for (int y = 0; y + 16 <= shown.height(); ++y) {
+        for (int x = 0; x + 16 <= shown.width(); ++x) {
+            const QPoint origin = QPoint(x, y) - patches[0];
+            if (std::all_of(std::begin(patches), std::end(patches),
+                    [&](QPoint from) { return matches(origin + from, from); }))
+                return origin;
+        }
+    }
+    return {};
+}
+
+// A real photo with an object from another real photo pasted in through `mask` (soft-edged),
+// both from Debian's ukui-wallpapers, which the test command installs.
+QImage pastedPhoto(const QSize &size, const QImage &mask)
+{
+    const auto scaled = [&](const char *name) {
+        return QImage(QStringLiteral("/usr/share/backgrounds/") + name)
+            .scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation)
+            .copy(QRect(QPoint(), size))
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    QImage photo = scaled("the-mouse.jpg");
+    const QImage object = scaled("string.jpg");
+    if (photo.size() != size || object.size() != size)
+        return {};
+    for (int y = 0; y < size.height(); ++y) {
+        auto *out = reinterpret_cast<QRgb *>(photo.scanLine(y));
+        const auto *in = reinterpret_cast<const QRgb *>(object.constScanLine(y));
+        const uchar *a = mask.constScanLine(y);
+        for (int x = 0; x < size.width(); ++x) {
+            const auto mix = [&](int u, int v) { return (u * (255 - a[x]) + v * a[x]) / 255; };
+            out[x] = qRgb(mix(qRed(out[x]), qRed(in[x])), mix(qGreen(out[x]), qGreen(in[x])),
+                mix(qBlue(out[x]), qBlue(in[x])));
+        }
+    }
+    return photo;
+}
+
 } // namespace
 
 class TestE2e : public QObject
@@ -173,6 +233,59 @@ class TestE2e : public QObject
         return waitFor(settled, 20000) ? now : QRect();
     }
 
+    void screenshot(const QString &stage, bool windowOnly = false)
+    {
+        const QString path = kShotFolder + QTest::currentTestFunction() + '-'
+            + QTest::currentDataTag() + '-' + stage + ".png";
+        QVERIFY(grab().copy(windowOnly ? windowRect() : QRect()).save(path));
+        qInfo().noquote() << "screenshot:" << path;
+    }
+    void stopProgram()
+    {
+        if (QTest::currentTestFailed())
+            screenshot("failed");
+        program.kill(), program.waitForFinished();
+    }
+    // Starts the program with its settings in `folder` and returns the toolbar's buttons: Open,
+    // Save, Smart Select, Follow edges, Invert, Preview, White, Transparent, Colour, Zoom in, out.
+    QList<QPoint> startProgram(const QString &folder)
+    {
+        x11.insert("XDG_CONFIG_HOME", folder);
+        x11.insert("XDG_RUNTIME_DIR", folder); // private to its owner, as it must be
+        program.setProcessEnvironment(x11);
+        program.setWorkingDirectory(folder);
+        program.setProcessChannelMode(QProcess::ForwardedChannels); // into the test's log
+        program.start(VELMORA_PROGRAM, {});
+        QList<QPoint> buttons;
+        auto toolbarDrawn = [&] {
+            window = xdo({ "search", "--onlyvisible", "--name", "^Velmora" });
+            return !window.isEmpty() && (buttons = findButtons(grab(), windowRect())).size() == 11;
+        };
+        return waitFor(toolbarDrawn, 20000) ? buttons : QList<QPoint>();
+    }
+    // Ready once the pointer's marker shows over the picture: the edge analysis is over.
+    bool tracingWorks()
+    {
+        auto markerShows = [&, centre = windowRect().center(), wiggle = 0]() mutable {
+            pointer(centre + QPoint(++wiggle % 2, 0)); // a move made too early goes unseen
+            const int ring = countNear(grab(), centre, 8, [](QRgb c) { return qGray(c) < 40; });
+            return ring >= 8 && ring < 100; // a ring, not a black screen
+        };
+        return waitFor(markerShows, 90000);
+    }
+    // Opens `path` and shows it at 100 %; returns where its top-left pixel is on screen.
+    QPoint openAtActualSize(const QString &path)
+    {
+        if (!chooseFile("ctrl+o", "Open Image", path) || !tracingWorks())
+            return {};
+        command("ctrl+1");
+        const QImage picture(path);
+        QPoint origin;
+        pointer(statusBar()); // the pointer's marker would hide pixels of the patch
+        waitFor([&] { return !(origin = findAtActualSize(grab(), picture)).isNull(); }, 20000);
+        return origin;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -201,8 +314,7 @@ private slots:
     {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<bool>("tin");
-        // The README's screenshots come from the tin, whose status bar shows no error; the
-        // 24-megapixel ball meets a broken file midway.
+        // The 24-megapixel ball meets a broken file midway.
         QTest::newRow("tin") << QSize(900, 600) << true;
         QTest::newRow("ball24mp") << QSize(6000, 4000) << false;
     }
@@ -224,40 +336,12 @@ private slots:
         // This very source file is no picture.
         QVERIFY(QFile::copy(QStringLiteral(VELMORA_SOURCE_DIR "/tests/tst_e2e.cpp"), broken));
 
-        auto shot = [&](const QString &stage) { // the README's: the tin's window only
-            const bool readme = tin && (stage == "trace" || stage == "preview");
-            const QString path = kShotFolder + (readme ? "readme" : QTest::currentDataTag()) + '-'
-                + stage + ".png";
-            QVERIFY(grab().copy(readme ? windowRect() : QRect()).save(path));
-            qInfo().noquote() << "screenshot:" << path;
-        };
-        auto stopAndExplain = qScopeGuard([&] {
-            if (QTest::currentTestFailed())
-                shot("failed");
-            program.kill(), program.waitForFinished();
-        });
-        x11.insert("XDG_CONFIG_HOME", dir.path());
-        x11.insert("XDG_RUNTIME_DIR", dir.path()); // private to its owner, as it must be
-        program.setProcessEnvironment(x11);
-        program.setWorkingDirectory(dir.path());
-        program.setProcessChannelMode(QProcess::ForwardedChannels); // into the test's log
-        program.start(VELMORA_PROGRAM, {});
-        // Open, Save, Smart Select, Invert, Preview, White, Transparent, Colour, Zoom in and out
-        QList<QPoint> buttons;
-        auto toolbarDrawn = [&] {
-            window = xdo({ "search", "--onlyvisible", "--name", "^Velmora" });
-            return !window.isEmpty() && (buttons = findButtons(grab(), windowRect())).size() == 10;
-        };
-        QVERIFY(waitFor(toolbarDrawn, 20000));
-
-        // Ready once the pointer's marker shows over the picture: the edge analysis is over.
+        auto shot = [&](const QString &stage) { screenshot(stage); };
+        auto stopAndExplain = qScopeGuard([&] { stopProgram(); });
+        const QList<QPoint> buttons = startProgram(dir.path());
+        QVERIFY(!buttons.isEmpty());
         QVERIFY(chooseFile("ctrl+o", "Open Image", photo));
-        auto markerShows = [&, centre = windowRect().center(), wiggle = 0]() mutable {
-            pointer(centre + QPoint(++wiggle % 2, 0)); // a move made too early goes unseen
-            const int ring = countNear(grab(), centre, 8, [](QRgb c) { return qGray(c) < 40; });
-            return ring >= 8 && ring < 100; // a ring, not a black screen
-        };
-        QVERIFY(waitFor(markerShows, 90000));
+        QVERIFY(tracingWorks());
         QRect fit = pictureRect(QRect());
         QVERIFY2(fit.isValid(), "the picture does not show");
         auto toScreen = [&](QPointF p) { // from fractions of the picture's size
@@ -291,19 +375,19 @@ private slots:
         click(along(0));
 
         // Transparent background: the preview shows the object over the chessboard.
-        click(buttons[6]);
-        click(buttons[4]);
+        click(buttons[7]);
+        click(buttons[5]);
         pointer(statusBar()); // a tooltip over the picture would spoil the screenshots
         auto chessboard = [](QRgb c) { return chroma(c) <= 8 && qGray(c) >= 180; };
         const QPoint corner = toScreen({ 0.1, 0.15 });
         auto previewed = [&] { return countNear(grab(), corner, 15, chessboard) == 31 * 31; };
         QVERIFY2(waitFor(previewed, 60000), "no chessboard around the object");
         shot("preview");
-        click(buttons[4]);
+        click(buttons[5]);
 
         QVERIFY(chooseFile("ctrl+s", "Save Image", pngFile));
         // A custom colour, a little translucent, and a JPEG, which cannot keep the translucency.
-        click(buttons[7]);
+        click(buttons[8]);
         QVERIFY(shows("Please select the background color"));
         xdo({ "key", "alt+h", "ctrl+a", "type", kCustomBackground.name() });
         xdo({ "key", "alt+l", "ctrl+a", "type", "200" });
@@ -349,6 +433,130 @@ private slots:
         qInfo() << "intersection over union of the saved selection:" << iou;
         QVERIFY(iou >= 0.95);
         QVERIFY2(notColoured <= outside / 200, "the JPEG is not the custom colour outside");
+    }
+
+    void realPhotoInBothModes_data()
+    {
+        QTest::addColumn<bool>("shortestPath");
+        QTest::newRow("direct") << false;
+        QTest::newRow("shortest path") << true;
+    }
+
+    // An object of known shape pasted into a real photo, clicked round at 100 % in either way of
+    // following edges with the same 28 clicks, closed with Enter and saved: the cut-out matches
+    // the shape.
+    void realPhotoInBothModes()
+    {
+        QFETCH(bool, shortestPath);
+        QTemporaryDir dir;
+        const QSize size(760, 500);
+        QPainterPath outline; // convex and concave stretches
+        outline.moveTo(200, 110);
+        outline.cubicTo(330, 60, 470, 80, 540, 130);
+        outline.cubicTo(620, 190, 600, 300, 560, 360);
+        outline.cubicTo(500, 430, 330, 440, 250, 390);
+        outline.cubicTo(300, 320, 160, 300, 170, 230);
+        outline.cubicTo(175, 170, 180, 130, 200, 110);
+        QImage mask(size, QImage::Format_Grayscale8);
+        mask.fill(0);
+        QPainter painter(&mask);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.fillPath(outline, Qt::white);
+        painter.end();
+        const QImage photo = pastedPhoto(size, mask);
+        QVERIFY2(!photo.isNull(), "no photos in /usr/share/backgrounds: install ukui-wallpapers");
+        const QString photoFile = dir.filePath("pasted.png"), cutFile = dir.filePath("cut.png");
+        QVERIFY(photo.save(photoFile));
+
+        auto stop = qScopeGuard([&] { stopProgram(); });
+        const QList<QPoint> buttons = startProgram(dir.path());
+        QVERIFY(!buttons.isEmpty());
+        if (shortestPath)
+            click(buttons[3]);
+        xdo({ "windowsize", window, "1000", "720" });
+        const QPoint origin = openAtActualSize(photoFile);
+        QVERIFY2(!origin.isNull(), "the picture does not show at 100 %");
+        // At zoom 1 a press aims one pixel up and left of the pixel under the pointer.
+        for (int i = 0; i < 28; ++i)
+            click(origin + outline.pointAtPercent(i / 28.0).toPoint() + QPoint(1, 1));
+        command("Return");
+        screenshot("traced");
+        click(buttons[7]); // transparent, so the cut-out keeps its alpha
+        QVERIFY(chooseFile("ctrl+s", "Save Image", cutFile));
+        command("ctrl+q");
+        QVERIFY2(ended(20000), "the program did not quit on Ctrl+Q");
+
+        const QImage cut = QImage(cutFile).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(cut.size(), size);
+        qint64 both = 0, either = 0;
+        for (int y = 0; y < size.height(); ++y) {
+            for (int x = 0; x < size.width(); ++x) {
+                const bool inside = mask.constScanLine(y)[x] >= 128;
+                const bool kept = qAlpha(cut.pixel(x, y)) >= 128;
+                both += inside && kept;
+                either += inside || kept;
+            }
+        }
+        const double iou = double(both) / double(std::max<qint64>(either, 1));
+        qInfo() << QTest::currentDataTag() << "intersection over union:" << iou;
+        QVERIFY(iou >= 0.97);
+    }
+
+    // The README's pictures: the user guide's mug at 100 %, outlined by the shortest path with
+    // the points of samples/mug-outline.txt, its handle's hole cut, previewed over transparency.
+    void mugForTheReadme()
+    {
+        QTemporaryDir dir;
+        const QString mug = QStringLiteral(VELMORA_SOURCE_DIR "/samples/mug.jpg");
+        QFile file(QStringLiteral(VELMORA_SOURCE_DIR "/samples/mug-outline.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        QList<QList<QPoint>> traces { {} }; // each ends with the outline file's `close`
+        for (const QString &line : QString::fromUtf8(file.readAll()).split('\n')) {
+            const QStringList words = line.section('#', 0, 0).simplified().split(' ');
+            if (words.first() == "click")
+                traces.last() << QPoint(words.value(1).toInt(), words.value(2).toInt());
+            else if (words.first() == "close")
+                traces << QList<QPoint>();
+        }
+        QVERIFY(traces.size() >= 3 && traces[0].size() >= 6);
+
+        auto stop = qScopeGuard([&] { stopProgram(); });
+        const QList<QPoint> buttons = startProgram(dir.path());
+        QVERIFY(!buttons.isEmpty());
+        click(buttons[3]);
+        xdo({ "windowsize", window, "760", "620" });
+        const QPoint origin = openAtActualSize(mug);
+        QVERIFY2(!origin.isNull(), "the mug does not show at 100 %");
+        for (int t = 0; t < 2; ++t) {
+            for (const QPoint &p : traces[t]) {
+                // The shot shows the live stretch running on from the body's last click.
+                if (t == 0 && &p == &traces[0].last()) {
+                    pointer(origin + (p + traces[0].first()) / 2);
+                    screenshot("trace", true);
+                }
+                click(origin + p);
+            }
+            command("Return");
+        }
+        click(buttons[7]);
+        click(buttons[5]);
+        pointer(statusBar());
+        auto chessboard = [](QRgb c) { return chroma(c) <= 8 && qGray(c) >= 180; };
+        // Chessboard on the wall, above the body, beside the handle and in its hole; the mug
+        // itself in the body and the handle.
+        const QPoint board[] = { { 40, 40 }, { 230, 60 }, { 400, 185 }, { 341, 185 } };
+        const QPoint mugAt[] = { { 230, 190 }, { 230, 270 }, { 365, 185 } };
+        auto previewed = [&] {
+            const QImage screen = grab();
+            return std::all_of(std::begin(board), std::end(board),
+                [&](QPoint p) { return countNear(screen, origin + p, 3, chessboard) == 7 * 7; });
+        };
+        QVERIFY2(waitFor(previewed, 30000), "no chessboard around the mug or in its handle");
+        for (const QPoint &p : mugAt)
+            QVERIFY2(chroma(grab().pixel(origin + p)) > 60, "the mug is not shown");
+        screenshot("preview", true);
+        command("ctrl+q");
+        QVERIFY2(ended(20000), "the program did not quit on Ctrl+Q");
     }
 };
 
