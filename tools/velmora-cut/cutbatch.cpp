@@ -152,6 +152,10 @@ QImage cutOut(const QImage &picture, const QList<quint16> &edgeMap,
     replay.apply(events);
     if (times)
         times->trace += milliseconds(clock);
+    if (!replay.ok()) {
+        setError(error, replay.error());
+        return {};
+    }
     if (!replay.hasSelection()) {
         setError(error, QStringLiteral("the outline selects nothing (no stretch was confirmed)"));
         return {};
@@ -159,7 +163,10 @@ QImage cutOut(const QImage &picture, const QList<quint16> &edgeMap,
 
     clock.restart();
     QImage object = picture.convertToFormat(QImage::Format_ARGB32);
-    applySelectionMask(object, replay.shownPath().translated(-kSceneOffset, -kSceneOffset));
+    // Translated in place: a copy of an outline of millions of points costs as much again.
+    QPainterPath shown = replay.shownPath();
+    shown.translate(-kSceneOffset, -kSceneOffset);
+    applySelectionMask(object, shown);
     QImage result;
     if (anythingSelected(object))
         result = composeOnBackground(object, background);
