@@ -500,6 +500,8 @@ void MainWindow::on_actionInvert_triggered()
 {
     if (image.isNull() || !selectionItem)
         return;
+    // Invert is no step of its own: the newest step keeps what it produced for its undo.
+    CMlassoCommand::keepProducedPaths(undoStack);
     const QPainterPath shown = invertSelection(
         image.size(), selectionPath, tracePath, anchorPoint, selectionItem->path());
     // A trace folded into the selection has no live stretch any more.

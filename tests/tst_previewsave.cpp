@@ -154,6 +154,26 @@ private slots:
         QVERIFY(!t.traceItem());
     }
 
+    // Invert changes the outline without a step of its own; undoing the step before it must
+    // still give back the outline as that step found it.
+    void undoAfterInvertGivesBackTheTraceUnderWay()
+    {
+        MainWindow window;
+        MainWindowTester t(window);
+        t.open(picturePath);
+        for (QPoint p : { QPoint(50, 30), QPoint(110, 30) })
+            t.smartSelect(MainWindowTester::probeAt(p), true);
+        const QPainterPath trace = t.tracePath(), shown = t.selectionItem()->path();
+        const QPoint anchor = t.anchorPoint();
+        t.smartSelect(MainWindowTester::probeAt({ 110, 90 }), true);
+        t.ui()->actionInvert->trigger();
+        t.undoStack().undo();
+        QCOMPARE(t.anchorPoint(), anchor);
+        QCOMPARE(t.tracePath(), trace);
+        QVERIFY(t.selectionPath().isEmpty());
+        QCOMPARE(t.selectionItem()->path(), shown);
+    }
+
     void saveWritesTheComposedResult()
     {
         MainWindow window;
