@@ -25,9 +25,10 @@ constexpr double kEdgeScale = 12.0;
 
 // A band points from its anchor in one of kAngles directions, the nearest to the pointer's,
 // and reaches kMargin pixels to either side of that axis and behind the anchor.
-constexpr int kAngles = 256;
+constexpr int kAngles = 64;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kMargin = 96.0;
+constexpr double kSlack = 8.0;
 
 constexpr int kMaxStrength = 765;
 constexpr int kFrameStrength = 200;
@@ -107,10 +108,6 @@ PathTracer::PathTracer(const QSize &picture, const QList<quint16> &edgeMap)
     while (ring <= size_t((costTables().maxStep >> m_shift) + 1))
         ring *= 2;
     m_buckets.resize(ring);
-    // The pointer lies half an angle step off the axis at most, so far across it in a
-    // big picture; the band keeps a few pixels beyond it.
-    const double diagonal = std::hypot(picture.width(), picture.height());
-    m_margin = std::max(kMargin, 8.0 + diagonal * std::sin(kPi / kAngles));
 }
 
 bool PathTracer::inBand(int x, int y) const
@@ -147,15 +144,20 @@ void PathTracer::buildBand(QPoint from, int angleStep)
     const double angle = 2 * kPi * angleStep / kAngles;
     const double ux = std::cos(angle);
     const double uy = std::sin(angle);
-    const double margin = m_margin;
-    const double alongLow = -margin;
-    const double alongHigh = std::hypot(m_picture.width(), m_picture.height());
+    const double margin = kMargin;
+    // Beyond `flare` along the axis the band widens with the distance, as the pointer may
+    // lie half an angle step off the axis: across it at most along * spread.
+    const double spread = std::tan(kPi / kAngles);
+    const double flare = (margin - kSlack) / spread;
+    const double far = std::max(flare, std::hypot(m_picture.width(), m_picture.height()));
+    const double farAcross = kSlack + far * spread;
 
     double top = 1e18;
     double bottom = -1e18;
-    for (const double along : { alongLow, alongHigh })
-        for (const double across : { -margin, margin }) {
-            const double y = from.y() + along * uy + across * ux;
+    for (const auto &[along, across] :
+        { std::pair { -margin, margin }, { flare, margin }, { far, farAcross } })
+        for (const double side : { -1.0, 1.0 }) {
+            const double y = from.y() + along * uy + side * across * ux;
             top = std::min(top, y);
             bottom = std::max(bottom, y);
         }
@@ -170,11 +172,25 @@ void PathTracer::buildBand(QPoint from, int angleStep)
     m_rowLast.assign(rows, -1);
     for (size_t r = 0; r < rows; ++r) {
         const double ry = double(firstRow + int(r) - from.y());
-        // Offsets x - from.x with along = x*ux + ry*uy and across = -x*uy + ry*ux in range.
+        // Offsets x - from.x with along = x*ux + ry*uy and across = -x*uy + ry*ux in range:
+        // the straight part, then the flared one; the row spans both.
         double lo = -1e18;
         double hi = 1e18;
-        narrow(ux, alongLow - ry * uy, alongHigh - ry * uy, lo, hi);
+        narrow(ux, -margin - ry * uy, flare - ry * uy, lo, hi);
         narrow(-uy, -margin - ry * ux, margin - ry * ux, lo, hi);
+        double flaredLo = -1e18;
+        double flaredHi = 1e18;
+        narrow(ux, flare - ry * uy, far - ry * uy, flaredLo, flaredHi);
+        // across - along * spread <= kSlack and -across - along * spread <= kSlack.
+        narrow(-uy - spread * ux, -1e18, kSlack - ry * (ux - spread * uy), flaredLo, flaredHi);
+        narrow(uy - spread * ux, -1e18, kSlack + ry * (ux + spread * uy), flaredLo, flaredHi);
+        if (flaredLo <= flaredHi && lo <= hi) {
+            lo = std::min(lo, flaredLo);
+            hi = std::max(hi, flaredHi);
+        } else if (flaredLo <= flaredHi) {
+            lo = flaredLo;
+            hi = flaredHi;
+        }
         const double first = std::max(0.0, std::ceil(lo + from.x()));
         const double last = std::min(double(m_picture.width() - 1), std::floor(hi + from.x()));
         if (first <= last) {

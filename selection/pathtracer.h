@@ -25,15 +25,15 @@ int pathStepCost(int strength, bool diagonal);
 //
 // The search is confined to a band that depends only on the anchor and the direction to the
 // pointer, so an answer never depends on the moves before it: a strip along the nearest of
-// 256 directions, from 96 pixels behind the anchor to the picture's far side and 96 pixels
-// to either side of its axis (more in pictures over 7000 pixels corner to corner, so that the
-// pointer, at most half a direction step off the axis, always lies well inside); clipped to the
-// picture. An outline that strays farther than that from the straight line is one the user
-// places a click in anyway, and the bound keeps the work proportional to the stretch's
-// length, never to the picture: a 3000-pixel stretch settles about 600 000 pixels. Its
-// distance does not matter, so a pointer gliding straight away from its anchor keeps one
-// tree; the tree is rebuilt when the anchor or the direction step changes, which a wobbling
-// hand does only near the anchor, where the search is small.
+// 64 directions, from 96 pixels behind the anchor and 96 pixels to either side of its axis,
+// widening from about 1800 pixels ahead by the 2.8 degrees the pointer may lie off the axis,
+// to the picture's far side; clipped to the picture. An outline that strays farther than
+// that from the straight line is one the user places a click in anyway, and the bound keeps
+// the work proportional to the stretch's length, never to the picture: a 3000-pixel stretch
+// settles about 600 000 pixels. Its distance does not matter, so a pointer gliding straight
+// away from its anchor keeps one tree; the tree is rebuilt when the anchor or the direction
+// step changes, which a wobbling hand does only near the anchor, where the search is small,
+// and a pointer sweeping round the anchor every 0.1 radian.
 //
 // Within its band the result is an exact cheapest path. Among equally cheap ones, walking
 // back from the pointer, each step goes to the neighbour nearest the straight line from the
@@ -67,7 +67,6 @@ private:
     bool m_valid = false;
     bool m_reused = false;
 
-    double m_margin = 0;
     QPoint m_anchor;
     int m_angle = 0;
     // The band: rows m_top .. m_top + rows - 1, row r covering columns
