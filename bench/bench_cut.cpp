@@ -170,7 +170,8 @@ int zigzagRun(const QString &variant, int clicks)
         // What the tool does for a picture: the replay, the mask and the background.
         CutTimes times;
         clock.start();
-        result = cutOut(picture, edges, events, 10, Qt::transparent, &error, &times);
+        result
+            = cutOut(picture, edges, events, 10, TraceMode::Walk, Qt::transparent, &error, &times);
         total = clock.nsecsElapsed() / 1e6;
         trace = times.trace;
     }

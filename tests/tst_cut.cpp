@@ -109,6 +109,8 @@ QStringList snapshot(const QString &folder)
 
 } // namespace
 
+Q_DECLARE_METATYPE(TraceMode)
+
 class TestCut : public QObject
 {
     Q_OBJECT
@@ -119,6 +121,7 @@ class TestCut : public QObject
     const QString m_noisy = m_folder.filePath(QStringLiteral("noisy.png"));
     const QString m_tall = m_folder.filePath(QStringLiteral("tall.bmp"));
     const QString m_square = QStringLiteral("click 104 59\nclick 146 59\nclick 146 101\nclose\n");
+    const QString m_farClicks = QStringLiteral("click 104 59\nclick 146 101\nclick 21 50\nclose\n");
 
 private slots:
     void initTestCase()
@@ -144,20 +147,28 @@ private slots:
     void replayEqualsTheWindowsSave_data()
     {
         QTest::addColumn<QString>("events");
+        QTest::addColumn<TraceMode>("trace");
         const QString ellipse = "click 21 50\nclick 55 26\nclick 88 50\nclick 55 74\n";
         const QString square = "click 104 59\nclick 146 59\nclick 146 101\n";
         const QString hole = "click 117 72\nclick 132 72\nclick 132 87\nclick 117 87\n";
-        QTest::newRow("closed by close") << ellipse + "close\n";
-        // The close after it finds no trace under way and must not start one.
-        QTest::newRow("closed by a click near the start")
-            << ellipse + "click 23 52\nclose\nclick 120 20\nclick 150 30\n";
-        QTest::newRow("undo inside a trace and after its close")
-            << ellipse + "undo\nclick 60 76\nclose\nundo\nclick 40 72\nclose\n";
-        QTest::newRow("abandoned stretches join the next trace")
-            << "click 104 59\nclick 146 59\nabandon\nclick 146 101\nclick 104 101\n";
-        QTest::newRow("invert mid-trace") << square + "invert\n";
-        QTest::newRow("hole, then invert")
-            << square + "click 104 101\nclose\n" + hole + "close\ninvert\n";
+        const QList<std::pair<const char *, QString>> outlines {
+            { "closed by close", ellipse + "close\n" },
+            // The close after it finds no trace under way and must not start one.
+            { "closed by a click near the start",
+                ellipse + "click 23 52\nclose\nclick 120 20\nclick 150 30\n" },
+            { "undo inside a trace and after its close",
+                ellipse + "undo\nclick 60 76\nclose\nundo\nclick 40 72\nclose\n" },
+            { "abandoned stretches join the next trace",
+                "click 104 59\nclick 146 59\nabandon\nclick 146 101\nclick 104 101\n" },
+            { "invert mid-trace", square + "invert\n" },
+            { "hole, then invert", square + "click 104 101\nclose\n" + hole + "close\ninvert\n" },
+            // Where the two ways of following edges part (see traceOptionPicksTheEngine).
+            { "far clicks", m_farClicks },
+        };
+        for (const auto &[name, events] : outlines) {
+            QTest::addRow("%s, walk", name) << events << TraceMode::Walk;
+            QTest::addRow("%s, shortest path", name) << events << TraceMode::ShortestPath;
+        }
     }
 
     // Presses the window with the pointer on the same pixels, through its view at zoom 1, and
@@ -165,6 +176,7 @@ private slots:
     void replayEqualsTheWindowsSave()
     {
         QFETCH(QString, events);
+        QFETCH(TraceMode, trace);
         QList<OutlineEvent> parsed;
         QVERIFY(parseOutline(events, QStringLiteral("test"), &parsed));
         MainWindow window;
@@ -173,6 +185,8 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         t.open(m_picture);
+        // Set either way: the window starts in the mode the previous row left in the settings.
+        t.ui()->actionFollowEdges->setChecked(trace == TraceMode::ShortestPath);
         ZelGraphicsView *view = t.ui()->graphicsView;
         QCoreApplication::processEvents(); // the layout's last resize, which refits the view
         view->resetTransform();
@@ -215,7 +229,45 @@ private slots:
         t.save(saved);
         const QImage picture = readPicture(m_picture);
         QCOMPARE(QImage(saved).convertToFormat(QImage::Format_ARGB32),
-            cutOut(picture, findEdges(picture), parsed, 10, Qt::transparent));
+            cutOut(picture, findEdges(picture), parsed, 10, trace, Qt::transparent));
+    }
+
+    void traceOptionPicksTheEngine_data()
+    {
+        QTest::addColumn<QStringList>("option");
+        QTest::addColumn<TraceMode>("trace");
+        QTest::newRow("default") << QStringList() << TraceMode::Walk;
+        QTest::newRow("walk") << QStringList { "--trace", "walk" } << TraceMode::Walk;
+        QTest::newRow("path") << QStringList { "--trace", "path" } << TraceMode::ShortestPath;
+        QTest::newRow("path in capitals")
+            << QStringList { "--trace", "PATH" } << TraceMode::ShortestPath;
+    }
+
+    // The program's cut-out is the one its option names, and the two differ on this outline,
+    // so a mode that is read but not passed on cannot go unseen.
+    void traceOptionPicksTheEngine()
+    {
+        QFETCH(QStringList, option);
+        QFETCH(TraceMode, trace);
+        QTemporaryDir out;
+        const QString outline = out.filePath("far.txt"), cut = out.filePath("cut.png");
+        QVERIFY(writeBytes(outline, m_farClicks.toUtf8()));
+        const auto [status, errors] = runCut(QStringList { "-q", "--outline", outline, "-o", cut,
+                                                 "--background", "transparent", m_picture }
+            + option);
+        QVERIFY2(status == 0 && errors.isEmpty(), qPrintable(errors));
+
+        const QImage picture = readPicture(m_picture);
+        const QList<quint16> edges = findEdges(picture);
+        QList<OutlineEvent> events;
+        QVERIFY(parseOutline(m_farClicks, outline, &events));
+        const QImage walked = cutOut(picture, edges, events, 10, TraceMode::Walk, Qt::transparent);
+        const QImage cheapest
+            = cutOut(picture, edges, events, 10, TraceMode::ShortestPath, Qt::transparent);
+        QVERIFY(!walked.isNull() && !cheapest.isNull());
+        QVERIFY(walked != cheapest);
+        QCOMPARE(QImage(cut).convertToFormat(QImage::Format_ARGB32),
+            trace == TraceMode::Walk ? walked : cheapest);
     }
 
     // Each good picture's result and edge strengths are written, named after it; each bad one
@@ -252,7 +304,8 @@ private slots:
             const QImage picture = readPicture(input);
             const QList<quint16> expected = findEdges(picture);
             QCOMPARE(QImage(cuts + name + ".png").convertToFormat(QImage::Format_ARGB32),
-                cutOut(picture, expected, events, 10, QColor(0x20, 0x40, 0x60, 0x80)));
+                cutOut(picture, expected, events, 10, TraceMode::Walk,
+                    QColor(0x20, 0x40, 0x60, 0x80)));
             // The raw strengths, element x + y * W, seen as a 16-bit grey picture.
             const QImage strengths(reinterpret_cast<const uchar *>(expected.constData()),
                 picture.width(), picture.height(), 2 * picture.width(), QImage::Format_Grayscale16);
@@ -268,6 +321,9 @@ private slots:
         QTest::newRow("unknown option") << QStringList { "--bogus" } + ok << "bogus";
         QTest::newRow("missing value") << ok + QStringList { "--probe" } << "--probe";
         QTest::newRow("bad colour") << QStringList { "--background", "#12345" } + ok << "#12345";
+        QTest::newRow("unknown way of tracing")
+            << QStringList { "--trace", "shortest" } + ok << "--trace: expected walk or path";
+        QTest::newRow("way of tracing missing") << ok + QStringList { "--trace" } << "--trace";
         QTest::newRow("unreadable outline file")
             << QStringList { "--outline", "@OUT@/none.txt" } + ok << "none.txt";
         QTest::newRow("outline with a bad line")

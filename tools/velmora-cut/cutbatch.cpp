@@ -143,12 +143,12 @@ bool makeFolder(const QString &option, const QString &folder, QString *error)
 } // namespace
 
 QImage cutOut(const QImage &picture, const QList<quint16> &edgeMap,
-    const QList<OutlineEvent> &events, int probeSize, const QColor &background, QString *error,
-    CutTimes *times)
+    const QList<OutlineEvent> &events, int probeSize, TraceMode trace, const QColor &background,
+    QString *error, CutTimes *times)
 {
     QElapsedTimer clock;
     clock.start();
-    OutlineReplay replay(picture.size(), edgeMap, probeSize);
+    OutlineReplay replay(picture.size(), edgeMap, probeSize, kMaxOutlinePoints, trace);
     replay.apply(events);
     if (times)
         times->trace += milliseconds(clock);
@@ -373,7 +373,7 @@ CutOutcome CutBatch::runJob(const CutJob &job) const
 
     if (!job.output.isEmpty()) {
         const QImage result = cutOut(picture, edgeMap, m_options.events, m_options.probeSize,
-            m_options.background, &error, &outcome.times);
+            m_options.trace, m_options.background, &error, &outcome.times);
         if (result.isNull()) {
             outcome.error = QStringLiteral("%1: %2").arg(job.input, error);
             return outcome;

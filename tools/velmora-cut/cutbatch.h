@@ -35,11 +35,12 @@ struct CutOutcome {
     CutTimes times;
 };
 
-// The cut-out of a picture whose edge strengths are known: replays the events, gives a copy
-// of the picture the soft alpha of the selection and lays it over the background, exactly as
-// the window saves it. A null image and a reason when the events leave nothing selected.
+// The cut-out of a picture whose edge strengths are known: replays the events, each stretch
+// found as trace says, gives a copy of the picture the soft alpha of the selection and lays it
+// over the background, exactly as the window saves it. A null image and a reason when the
+// events leave nothing selected.
 QImage cutOut(const QImage &picture, const QList<quint16> &edgeMap,
-    const QList<OutlineEvent> &events, int probeSize, const QColor &background,
+    const QList<OutlineEvent> &events, int probeSize, TraceMode trace, const QColor &background,
     QString *error = nullptr, CutTimes *times = nullptr);
 
 // The edge strengths as a 16-bit grey picture holding the raw values, 0 to 765.

@@ -14,8 +14,8 @@ const char *const kOutlineHelp = R"(
 Outline file: one event per line, coordinates in picture pixels, "#" starts a comment.
   click X Y   a left press at pixel (X, Y); the first press of a trace snaps to the
               strongest edge nearby, each further press confirms the stretch that follows
-              the edges from the last point, and closes the trace when it lands within the
-              probe size (Manhattan) of the trace's first point
+              the edges from the last point (as --trace says), and closes the trace when it
+              lands within the probe size (Manhattan) of the trace's first point
   close       a left press on the trace's first point, which always closes the trace
   abandon     a right press: ends the trace, keeps its confirmed stretches
   undo        takes back the newest confirmed stretch
@@ -194,6 +194,11 @@ CutCommandLine parseCommandLine(const QStringList &arguments)
         QStringLiteral("Width and height of the probe around each press, in picture pixels "
                        "(default 10, as in the window at zoom 1)."),
         QStringLiteral("N"));
+    const QCommandLineOption traceOption(QStringLiteral("trace"),
+        QStringLiteral("How each press follows the edges from the last point: walk (default; "
+                       "the window with Follow edges: shortest path off) or path (the cheapest "
+                       "path through the edge strengths; that toggle on)."),
+        QStringLiteral("MODE"));
     const QCommandLineOption formatOption(QStringLiteral("format"),
         QStringLiteral("png or jpg; default: from the output's suffix, PNG otherwise. An output "
                        "file whose suffix names another format is refused."),
@@ -205,7 +210,7 @@ CutCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption quietOption(
         { QStringLiteral("q"), QStringLiteral("quiet") }, QStringLiteral("Prints only errors."));
     parser.addOptions({ versionOption, outputOption, outlineOption, clickOption, backgroundOption,
-        invertOption, probeOption, formatOption, edgesOption, quietOption });
+        invertOption, probeOption, traceOption, formatOption, edgesOption, quietOption });
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("Pictures to cut out."),
         QStringLiteral("INPUT..."));
 
@@ -235,6 +240,17 @@ CutCommandLine parseCommandLine(const QStringList &arguments)
             return refuse(QStringLiteral("--probe: expected a whole number from 1 to %1, got %2")
                               .arg(kMaxProbeSize)
                               .arg(quoted(text)));
+    }
+
+    if (parser.isSet(traceOption)) {
+        const QString text = parser.value(traceOption).toLower();
+        if (text == QLatin1String("walk"))
+            options.trace = TraceMode::Walk;
+        else if (text == QLatin1String("path"))
+            options.trace = TraceMode::ShortestPath;
+        else
+            return refuse(QStringLiteral("--trace: expected walk or path, got %1")
+                              .arg(quoted(parser.value(traceOption))));
     }
 
     if (parser.isSet(backgroundOption)) {

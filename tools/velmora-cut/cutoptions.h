@@ -1,6 +1,7 @@
 #pragma once
 
 #include "outlineevent.h"
+#include "outlinereplay.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -15,6 +16,7 @@ struct CutOptions {
     QList<OutlineEvent> events; // the outline, then the clicks, then a final invert
     QColor background = Qt::white;
     int probeSize = 10; // as the window's probe at zoom 1
+    TraceMode trace = TraceMode::Walk; // as the window's Follow edges toggle, off
     QByteArray format; // "png" or "jpg"; empty: from the output's suffix, PNG otherwise
     QString edges; // where to write the edge strengths; empty: nowhere
     bool quiet = false;

@@ -19,12 +19,14 @@ QRect probeUnderPointer(QPoint pixel, int size)
         pixel.x() + kSceneOffset - size / 2, pixel.y() + kSceneOffset - size / 2, size, size);
 }
 
-OutlineReplay::OutlineReplay(
-    const QSize &picture, const QList<quint16> &edgeMap, int probeSize, qsizetype maxPoints)
+OutlineReplay::OutlineReplay(const QSize &picture, const QList<quint16> &edgeMap, int probeSize,
+    qsizetype maxPoints, TraceMode trace)
     : m_picture(picture)
     , m_edgeMap(edgeMap)
     , m_probeSize(probeSize)
     , m_maxPoints(maxPoints)
+    , m_pathTracer(trace == TraceMode::ShortestPath ? std::make_unique<PathTracer>(picture, edgeMap)
+                                                    : nullptr)
     , m_anchorPoint(kNoTrace)
     , m_traceStart(kNoTrace)
 {
@@ -79,7 +81,7 @@ void OutlineReplay::press(const QRect &probe, bool right)
         return;
     }
 
-    const QList<QPoint> steps = walkTrace(m_anchorPoint, target, m_picture, m_edgeMap);
+    const QList<QPoint> steps = stretchTo(target);
     if (qsizetype(m_points.size()) + 1 + steps.size() > m_maxPoints) {
         const QString where = m_line > 0 ? QStringLiteral(" (line %1)").arg(m_line) : QString();
         m_error = QStringLiteral("the outline is too long: its stretches pass %1 points at the "
@@ -103,6 +105,12 @@ void OutlineReplay::press(const QRect &probe, bool right)
         m_traceDrawn = false;
         m_anchorPoint = kNoTrace;
     }
+}
+
+QList<QPoint> OutlineReplay::stretchTo(QPoint target)
+{
+    return m_pathTracer ? m_pathTracer->trace(m_anchorPoint, target)
+                        : walkTrace(m_anchorPoint, target, m_picture, m_edgeMap);
 }
 
 void OutlineReplay::click(QPoint pixel)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "outlineevent.h"
+#include "pathtracer.h"
 
 #include <QList>
 #include <QPainterPath>
@@ -10,6 +11,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -30,10 +32,15 @@ QRect probeUnderPointer(QPoint pixel, int size);
 // message instead of exhausting the memory.
 constexpr qsizetype kMaxOutlinePoints = 8000000;
 
+// How a press finds its stretch from the anchor, as the window's Follow edges toggle picks:
+// the greedy walk (the window's default) or the cheapest path through the edge strengths.
+enum class TraceMode { Walk, ShortestPath };
+
 // Plays outline events through the tracing state machine of the window's smart-select tool:
-// the snap on a trace's first press, the walk, the confirmed stretch that closes near the
+// the snap on a trace's first press, the stretch, the confirmed stretch that closes near the
 // start, undo of confirmed stretches, right press and invert; everything but the scene.
-// Mouse moves are left out: they only redraw the live stretch, which every press rebuilds.
+// Mouse moves are left out: they only redraw the live stretch, which every press rebuilds,
+// and a cheapest path does not depend on the traces asked for before it.
 //
 // The outline is kept as a log that only grows at its end: the points of every confirmed
 // stretch, and where traces closed and the selection was inverted. An undo record is a few
@@ -46,9 +53,11 @@ class OutlineReplay
 public:
     // edgeMap: the picture's edge strengths, element x + y * W. probeSize: the width and
     // height of the probe rectangle in picture pixels, also the closing distance. maxPoints:
-    // the most points the outline's stretches may hold (see kMaxOutlinePoints).
+    // the most points the outline's stretches may hold (see kMaxOutlinePoints). trace: how
+    // each stretch is found; one PathTracer serves the whole outline, as the window keeps
+    // one per picture.
     OutlineReplay(const QSize &picture, const QList<quint16> &edgeMap, int probeSize,
-        qsizetype maxPoints = kMaxOutlinePoints);
+        qsizetype maxPoints = kMaxOutlinePoints, TraceMode trace = TraceMode::Walk);
 
     // Events after a failure (see ok()) are ignored.
     void apply(const OutlineEvent &event);
@@ -105,11 +114,13 @@ private:
     };
 
     Paths replay() const;
+    QList<QPoint> stretchTo(QPoint target);
 
     QSize m_picture;
     QList<quint16> m_edgeMap;
     int m_probeSize;
     qsizetype m_maxPoints;
+    std::unique_ptr<PathTracer> m_pathTracer; // null for the walk
     int m_line = 0; // the line of the event being applied, for the message
     QPoint m_anchorPoint;
     QPoint m_traceStart;
