@@ -108,6 +108,7 @@ HeifReader::~HeifReader() = default;
 
 bool HeifReader::readHeader()
 {
+    d->handle.reset();
     d->context.reset(heif_context_alloc());
     if (!d->context)
         return d->fail(Problem::TooLarge, QStringLiteral("not enough memory"));
@@ -145,17 +146,19 @@ QImage HeifReader::read()
     // Grids and overlays declare their canvas apart from the size checked, and coded pictures
     // are padded to whole coding blocks (a 61 x 15 picture may be coded 64 x 64); libheif
     // refuses any canvas or coded picture with a side at or above this limit.
-    const int side
+    const int limit
         = std::max({ d->size.width(), d->size.height(), d->stored.width(), d->stored.height() })
-        + kCodingPadding;
-    heif_context_set_maximum_image_size_limit(d->context.get(), side + 1);
+        + kCodingPadding + 1;
+    heif_context_set_maximum_image_size_limit(d->context.get(), limit);
 
     const bool alpha = heif_image_handle_has_alpha_channel(d->handle.get()) != 0;
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     if (options && options->version >= 2)
         options->convert_hdr_to_8bit = 1; // 10-bit phone photos come out as 8 bits a channel
     heif_image *decoded = nullptr;
-    // Rotation, mirroring and cropping are applied: ignore_transformations stays 0.
+    // Rotation, mirroring and cropping are applied: ignore_transformations stays 0. Decoding
+    // stays lenient (strict_decoding 0): a cut file or a broken stream still fails, while the
+    // metadata slips some phones make only earn a warning.
     const heif_error failure = heif_decode_image(d->handle.get(), &decoded, heif_colorspace_RGB,
         alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
     const std::unique_ptr<heif_image, ImageDeleter> image(decoded);

@@ -46,9 +46,9 @@ public:
     // readHeader() succeeded.
     QSize size() const;
     // Decodes the primary picture with its rotation and mirroring applied, as Format_ARGB32
-    // with the file's alpha (255 where it has none). libheif refuses any canvas with a side
-    // longer than size()'s, so a derived picture cannot claim more pixels than were checked.
-    // Returns a null image on failure.
+    // with the file's alpha (255 where it has none). libheif refuses any canvas or coded
+    // picture with a side longer than size()'s plus a few coding blocks, so a grid cannot
+    // claim far more pixels than were checked. Returns a null image on failure.
     QImage read();
 
     Problem problem() const;
