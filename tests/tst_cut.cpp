@@ -323,7 +323,6 @@ private slots:
         QTest::newRow("bad colour") << QStringList { "--background", "#12345" } + ok << "#12345";
         QTest::newRow("unknown way of tracing")
             << QStringList { "--trace", "shortest" } + ok << "--trace: expected walk or path";
-        QTest::newRow("way of tracing missing") << ok + QStringList { "--trace" } << "--trace";
         QTest::newRow("unreadable outline file")
             << QStringList { "--outline", "@OUT@/none.txt" } + ok << "none.txt";
         QTest::newRow("outline with a bad line")
