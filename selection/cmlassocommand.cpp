@@ -7,55 +7,6 @@
 
 #include <algorithm>
 
-QPen selectionPen()
-{
-    QPen pen(QColor(255, 255, 0, 255));
-    pen.setWidth(2);
-    return pen;
-}
-
-QBrush selectionBrush()
-{
-    return QBrush(QColor(0, 0, 255, 100), Qt::SolidPattern);
-}
-
-namespace
-{
-
-// A path item that strokes its outline only to paint it. The plain one strokes the whole
-// path again for its bounding rectangle whenever it is added, and for every hit test of a
-// press over it: with an outline of a few hundred thousand points, more than everything else
-// a press does.
-class SelectionPathItem : public QGraphicsPathItem
-{
-public:
-    using QGraphicsPathItem::QGraphicsPathItem;
-
-    QRectF boundingRect() const override
-    {
-        // A miter reaches at most miterLimit half-widths past the path's control points.
-        const QPen outline = pen();
-        const qreal reach = outline.style() == Qt::NoPen
-            ? 0
-            : outline.widthF() * std::max(1.0, outline.miterLimit());
-        return path().controlPointRect().adjusted(-reach, -reach, reach, reach);
-    }
-    // The filled area: nothing hit-tests the selection's thin outline.
-    QPainterPath shape() const override { return path(); }
-};
-
-} // namespace
-
-QGraphicsPathItem *addSelectionItem(QGraphicsScene *scene, const QPainterPath &path)
-{
-    auto *item = new SelectionPathItem(path);
-    item->setPen(selectionPen());
-    item->setBrush(selectionBrush());
-    item->setZValue(kSelectionZ);
-    scene->addItem(item);
-    return item;
-}
-
 namespace
 {
 
@@ -63,14 +14,23 @@ namespace
 // a step made on top of it need not keep the item's path, it can compute it again.
 constexpr int kShownKey = 0x5e1;
 
+void markShown(QGraphicsPathItem *item, const QPainterPath &shown,
+    const QPainterPath &selectionPath, const QPainterPath &tracePath)
+{
+    item->setData(kShownKey,
+        QVariantList {
+            QVariant::fromValue(shown), selectionPath.elementCount(), tracePath.elementCount() });
+}
+
 QGraphicsPathItem *addShownItem(
     QGraphicsScene *scene, const QPainterPath &selectionPath, const QPainterPath &tracePath)
 {
     const QPainterPath shown = shownSelection(selectionPath, tracePath);
-    QGraphicsPathItem *item = addSelectionItem(scene, shown);
-    item->setData(kShownKey,
-        QVariantList {
-            QVariant::fromValue(shown), selectionPath.elementCount(), tracePath.elementCount() });
+    // The trace's elements come last, whole: what lies before them is closed.
+    const int closedCount = tracePath.isEmpty() ? shown.elementCount()
+                                                : shown.elementCount() - tracePath.elementCount();
+    QGraphicsPathItem *item = addSelectionItem(scene, shown, closedCount);
+    markShown(item, shown, selectionPath, tracePath);
     return item;
 }
 
@@ -92,6 +52,13 @@ bool growsAtItsEnd(const QPainterPath &path)
 {
     const int count = path.elementCount();
     return count > 1 && path.elementAt(count - 1).type != QPainterPath::MoveToElement;
+}
+
+// addPath drops a trailing move before what it adds.
+bool endsInMove(const QPainterPath &path)
+{
+    const int count = path.elementCount();
+    return count > 0 && path.elementAt(count - 1).type == QPainterPath::MoveToElement;
 }
 
 // The first `count` elements of path (which ends there between two subpaths or segments),
@@ -191,7 +158,7 @@ void CMlassoCommand::undo()
 
     discardItem(scene, *selectionItem);
     if (oldItemPath)
-        *selectionItem = addSelectionItem(scene, *oldItemPath);
+        *selectionItem = addSelectionItem(scene, *oldItemPath, oldItemClosedCount);
     else if (hadSelectionItem)
         *selectionItem = addShownItem(scene, selection, trace);
     *selectionPath = std::move(selection);
@@ -221,12 +188,26 @@ void CMlassoCommand::redo()
         oldTracePath = *tracePath;
     hadSelectionItem = *selectionItem != nullptr;
     oldItemPath.reset();
-    if (hadSelectionItem && !showsSelectionAndTrace(*selectionItem, *selectionPath, *tracePath))
+    if (hadSelectionItem && !showsSelectionAndTrace(*selectionItem, *selectionPath, *tracePath)) {
         oldItemPath = (*selectionItem)->path();
+        const auto *item = dynamic_cast<const SelectionItem *>(*selectionItem);
+        oldItemClosedCount = item ? item->closedCount() : -1;
+    }
+    // A stretch that only lengthens the trace shown by the item extends the item, which then
+    // draws the stretch alone: the shown path keeps its elements and gains the stretch's.
+    auto *shownItem = oldItemPath ? nullptr : dynamic_cast<SelectionItem *>(*selectionItem);
+    const bool extends = shownItem && !closes
+        && (tracePath->isEmpty() ? !endsInMove(*selectionPath) : growsAtItsEnd(*tracePath));
 
     closed = confirmStretch(
         *tracePath, *selectionPath, *anchorPoint, stretch, newAnchor, *traceStart, closeDistance);
-    discardItem(scene, *selectionItem);
     discardItem(scene, *traceItem);
+    if (extends) {
+        const QPainterPath shown = shownSelection(*selectionPath, *tracePath);
+        shownItem->extendTrace(shown);
+        markShown(shownItem, shown, *selectionPath, *tracePath);
+        return;
+    }
+    discardItem(scene, *selectionItem);
     *selectionItem = addShownItem(scene, *selectionPath, *tracePath);
 }

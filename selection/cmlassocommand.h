@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QBrush>
+#include "closemarkeritem.h"
+#include "selectionitem.h"
+
 #include <QPainterPath>
-#include <QPen>
 #include <QPoint>
 #include <QUndoCommand>
 #include <QUndoStack>
@@ -11,12 +12,6 @@
 
 class QGraphicsPathItem;
 class QGraphicsScene;
-
-// How every selection item looks: yellow outline over a translucent blue fill, above the picture.
-QPen selectionPen();
-QBrush selectionBrush();
-constexpr qreal kSelectionZ = 12.0;
-QGraphicsPathItem *addSelectionItem(QGraphicsScene *scene, const QPainterPath &path);
 
 // One confirmed stretch of smart-select tracing: joins the live stretch onto the trace,
 // closes the trace into the selection near its start and redraws the selection item.
@@ -66,6 +61,7 @@ private:
     std::optional<QPainterPath> oldSelectionPath; // only where no prefix gives it back
     std::optional<QPainterPath> oldTracePath;
     std::optional<QPainterPath> oldItemPath; // only when the item showed something else
+    int oldItemClosedCount = -1; // how much of oldItemPath was closed
     std::optional<QPainterPath> producedSelection; // see keepProducedPaths
     std::optional<QPainterPath> producedTrace;
 };

@@ -40,6 +40,8 @@ CSelectNoneCommand::CSelectNoneCommand(QGraphicsScene *scene_, QGraphicsPathItem
 {
     if (hadSelectionItem) {
         oldItemPath = (*selectionItem)->path();
+        if (const auto *item = dynamic_cast<const SelectionItem *>(*selectionItem))
+            oldItemClosedCount = item->closedCount();
         itemWasVisible = (*selectionItem)->isVisible();
     }
 }
@@ -72,7 +74,7 @@ void CSelectNoneCommand::undo()
     // order) makes way for the item that was there.
     discardItem(scene, *selectionItem);
     if (hadSelectionItem) {
-        *selectionItem = addSelectionItem(scene, oldItemPath);
+        *selectionItem = addSelectionItem(scene, oldItemPath, oldItemClosedCount);
         (*selectionItem)->setVisible(itemWasVisible);
     }
 }

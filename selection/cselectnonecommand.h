@@ -40,6 +40,7 @@ private:
     bool hadSelectionItem;
     bool itemWasVisible = true;
     QPainterPath oldItemPath;
+    int oldItemClosedCount = -1;
     QPoint oldAnchor;
     QPoint oldTraceStart;
     QPainterPath oldSelectionPath;
