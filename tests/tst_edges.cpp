@@ -142,16 +142,9 @@ private slots:
             QVERIFY(std::equal(w.begin(), w.end(), expected.begin(),
                 [](double a, double b) { return std::abs(a - b) < 1e-6; }));
         }
-        for (const auto &[value, blurred] :
-            { std::pair { 255, 253 }, std::pair { 1, 0 }, std::pair { 0, 0 } }) {
-            QImage source(20, 20, QImage::Format_ARGB32), target = randomPicture(20, 20, 1);
-            source.fill(qRgba(value, value, value, 77));
-            gaussianBlur(source, target, 7, 1.4);
-            QCOMPARE(target.pixel(10, 10) | 0xFF000000u, qRgb(blurred, blurred, blurred));
-        }
-        // Where the grouping of sigma squared shows: with n = 7 a uniform 1 survives the
-        // horizontal pass and is lost in the vertical one; with n = 5 the horizontal pass keeps
-        // every uniform value.
+        // A uniform 255 comes out as 253. Where the grouping of sigma squared shows: with n = 7
+        // a uniform 1 survives the horizontal pass and is lost in the vertical one; with n = 5
+        // the horizontal pass keeps every uniform value.
         for (int n : { 7, 5 }) {
             for (const BlurKernel &kernel : { BlurKernel(n, 1.4, false), BlurKernel(n, 1.4) }) {
                 const int half = kernel.half(), width = 2 * half + 1;
@@ -166,6 +159,8 @@ private slots:
                     if (n == 7 && value == 1)
                         QCOMPARE(
                             QList<int>({ across[4 * half], down[4 * half] }), QList<int>({ 1, 0 }));
+                    if (n == 7 && value == 255)
+                        QCOMPARE(int(down[4 * half]), 253);
                 }
             }
         }

@@ -52,18 +52,6 @@ static QImage maskedPlainly(QImage picture, const QPainterPath &path)
     return picture;
 }
 
-// Fails on the first pixel that differs, naming it.
-static void comparePixels(const QImage &found, const QImage &expected)
-{
-    QCOMPARE(found.size(), expected.size());
-    for (int i = 0; i < found.width() * found.height(); ++i) {
-        const int x = i % found.width(), y = i / found.width();
-        if (found.pixel(x, y) != expected.pixel(x, y))
-            QFAIL(qPrintable(QString::asprintf(
-                "(%d, %d) is %08x, not %08x", x, y, found.pixel(x, y), expected.pixel(x, y))));
-    }
-}
-
 static QPainterPath rectangle(qreal x, qreal y, qreal width, qreal height)
 {
     QPainterPath path;
@@ -102,46 +90,43 @@ private slots:
         QImage picture = noisyPicture(size);
         applySelectionMask(picture, path);
         QCOMPARE(qAlpha(picture.pixel(size.width() / 2, size.height() / 2)), centre);
-        comparePixels(picture, maskedPlainly(noisyPicture(size), path));
+        QCOMPARE(picture, maskedPlainly(noisyPicture(size), path));
     }
 
-    void previewEqualsPlainSteps_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QColor>("background");
-        // 784 x 592 already lays a second row and column of tiles, wholly outside the picture.
-        QTest::newRow("784 x 592") << QSize(784, 592) << QColor(Qt::transparent);
-        QTest::newRow("alpha 0") << QSize(120, 40) << QColor(30, 200, 90, 0);
-        QTest::newRow("opaque colour") << QSize(120, 40) << QColor(30, 200, 90);
-        QTest::newRow("half tint") << QSize(120, 40) << QColor(30, 200, 90, 128);
-    }
-
+    // The picture, the tiles, a filled backdrop, then the object, painted the plain way; 784 x
+    // 592 already lays a second row and column of tiles, wholly outside the picture.
     void previewEqualsPlainSteps()
     {
-        QFETCH(QSize, size);
-        QFETCH(QColor, background);
         const QImage tile(QStringLiteral(":/icons/chessbackground.png"));
-        QImage object = noisyPicture(size).convertToFormat(QImage::Format_RGB32);
-        // The same the plain way: the picture, the tiles, a filled backdrop, then the object.
-        QImage expected = object.convertToFormat(QImage::Format_ARGB32);
-        applySelectionMask(object, rectangle(20, 5, 70, 28) - rectangle(40, 10, 10, 10));
-        QPainter painter(&expected);
-        painter.fillRect(expected.rect(), QBrush(tile));
-        QImage backdrop(size, QImage::Format_ARGB32);
-        backdrop.fill(background.rgba());
-        painter.drawImage(0, 0, backdrop);
-        painter.drawImage(0, 0, object);
-        painter.end();
-        comparePixels(composePreview(object, background, tile), expected);
+        for (const auto &[size, background] :
+            { std::pair { QSize(784, 592), QColor(Qt::transparent) },
+                { QSize(120, 40), QColor(30, 200, 90) },
+                { QSize(120, 40), QColor(30, 200, 90, 128) } }) {
+            QImage object = noisyPicture(size).convertToFormat(QImage::Format_RGB32);
+            QImage expected = object.convertToFormat(QImage::Format_ARGB32);
+            applySelectionMask(object, rectangle(20, 5, 70, 28) - rectangle(40, 10, 10, 10));
+            QImage backdrop(size, QImage::Format_ARGB32);
+            backdrop.fill(background.rgba());
+            QPainter painter(&expected);
+            painter.fillRect(expected.rect(), QBrush(tile));
+            painter.drawImage(0, 0, backdrop);
+            painter.drawImage(0, 0, object);
+            painter.end();
+            QVERIFY2(composePreview(object, background, tile) == expected,
+                qPrintable(background.name(QColor::HexArgb)));
+        }
     }
 
+    // Any alpha below 255, and only to .jpg or .jpeg names in any case.
     void losesTransparencyOnlyToJpeg()
     {
-        QVERIFY(losesTransparency(Qt::transparent, QStringLiteral("/tmp/cat.JPEG")));
-        QVERIFY(losesTransparency(QColor(10, 20, 30, 254), QStringLiteral("cat.jpg")));
-        QVERIFY(!losesTransparency(QColor(10, 20, 30, 255), QStringLiteral("cat.jpg")));
-        QVERIFY(!losesTransparency(Qt::transparent, QStringLiteral("cat.png")));
-        QVERIFY(!losesTransparency(Qt::transparent, QStringLiteral("cat.jpe")));
+        for (const auto &[background, name, loses] :
+            { std::tuple { QColor(Qt::transparent), "/tmp/cat.JPEG", true },
+                { QColor(10, 20, 30, 254), "cat.jpg", true },
+                { QColor(10, 20, 30, 255), "cat.jpg", false },
+                { QColor(Qt::transparent), "cat.png", false },
+                { QColor(Qt::transparent), "cat.jpe", false } })
+            QVERIFY2(losesTransparency(background, QString::fromLatin1(name)) == loses, name);
     }
 };
 
