@@ -137,9 +137,13 @@ public:
     }
 
     // Edge rows [from, to), each within [1, H - 1); afterRow(count) is told of finished rows.
-    template <typename AfterRow> void run(int from, int to, quint16 *edges, AfterRow afterRow)
+    // Ends before the next row once *stop is set.
+    template <typename AfterRow>
+    void run(int from, int to, quint16 *edges, const std::atomic<bool> *stop, AfterRow afterRow)
     {
         for (int y = from; y < to; ++y) {
+            if (stop && stop->load(std::memory_order_relaxed))
+                return;
             const qint16 *above = labRow(y - 1);
             const qint16 *middle = labRow(y);
             const qint16 *below = labRow(y + 1);
@@ -355,22 +359,27 @@ std::vector<int> progressValues(int width)
 class ProgressReporter
 {
 public:
-    ProgressReporter(int width, qint64 totalRows, const std::function<void(int)> &progress)
+    ProgressReporter(int width, qint64 totalRows, const std::function<void(int)> &progress,
+        const std::atomic<bool> *stop)
         : m_values(progressValues(width))
         , m_totalRows(std::max<qint64>(totalRows, 1))
         , m_progress(progress)
+        , m_stop(stop)
     {
     }
 
+    // Silent once stopped, so a caller that stops from its progress callback hears no more.
     void reach(qint64 doneRows)
     {
         const size_t due
             = size_t(qint64(m_values.size()) * std::min(doneRows, m_totalRows) / m_totalRows);
-        for (; m_sent < due; ++m_sent) {
+        for (; m_sent < due && !stopped(); ++m_sent) {
             if (m_progress)
                 m_progress(m_values[m_sent]);
         }
     }
+
+    bool stopped() const { return m_stop && m_stop->load(std::memory_order_relaxed); }
 
     void finish() { reach(m_totalRows); }
 
@@ -378,6 +387,7 @@ private:
     const std::vector<int> m_values;
     const qint64 m_totalRows;
     const std::function<void(int)> &m_progress;
+    const std::atomic<bool> *const m_stop;
     size_t m_sent = 0;
 };
 
@@ -436,13 +446,14 @@ LabColor LabConverter::operator()(QRgb value) const
     return lab;
 }
 
-QList<quint16> findEdges(const QImage &input, const std::function<void(int)> &progress, int threads)
+QList<quint16> findEdges(const QImage &input, const std::function<void(int)> &progress, int threads,
+    const std::atomic<bool> *stop)
 {
     const int width = input.width();
     const int height = input.height();
     QList<quint16> edges(qsizetype(width) * height, 0);
     const qint64 rows = height > 2 && width > 2 ? height - 2 : 0;
-    ProgressReporter reporter(width, rows, progress);
+    ProgressReporter reporter(width, rows, progress, stop);
     if (rows == 0) {
         reporter.finish();
         return edges;
@@ -471,7 +482,7 @@ QList<quint16> findEdges(const QImage &input, const std::function<void(int)> &pr
     std::condition_variable finished;
     const auto runBand = [&](int band, auto afterRow) {
         BandWorker worker(picture, kernel, converter, cacheBits);
-        worker.run(bounds[band], bounds[band + 1], out, afterRow);
+        worker.run(bounds[band], bounds[band + 1], out, stop, afterRow);
     };
 
     std::vector<std::thread> helpers;
@@ -493,13 +504,15 @@ QList<quint16> findEdges(const QImage &input, const std::function<void(int)> &pr
         runBand(band, ownRow);
     {
         std::unique_lock<std::mutex> lock(mutex);
-        while (done.load() < rows) {
+        while (done.load() < rows && !reporter.stopped()) {
             finished.wait_for(lock, std::chrono::milliseconds(20));
             reporter.reach(done.load());
         }
     }
     for (std::thread &helper : helpers)
         helper.join();
+    if (reporter.stopped())
+        return {};
     reporter.finish();
     return edges;
 }

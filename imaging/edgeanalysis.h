@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QList>
 #include <QtGlobal>
+#include <atomic>
 #include <functional>
 
 struct LabColor {
@@ -38,5 +39,7 @@ private:
 // colour cache of at most 1 MB per thread.
 // progress receives the bar values 0..99 in order, on the calling thread.
 // threads: 0 uses every core; the result does not depend on it.
+// stop, when given, may be set from any thread: every band ends before its next row, no
+// further progress is reported and the result is an empty list.
 QList<quint16> findEdges(const QImage &picture, const std::function<void(int)> &progress = {},
-                         int threads = 0);
+    int threads = 0, const std::atomic<bool> *stop = nullptr);
