@@ -29,6 +29,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -199,6 +200,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    stopEdgeAnalysis();
     // The stack empties itself as it goes, after the form.
     disconnect(&undoStack, nullptr, this, nullptr);
     delete ui;
@@ -245,6 +247,8 @@ void MainWindow::openPicture(const QString &path)
     ui->actionSmartSelect->setChecked(true);
 
     FindEdges();
+    // Cleared now rather than when the edges arrive: the old picture's steps must not be
+    // undone into the new picture's scene meanwhile, and nothing can be pushed before then.
     undoStack.clear();
     followTrace();
     rememberRecent(fileName);
@@ -292,8 +296,8 @@ void MainWindow::dropEvent(QDropEvent *event)
     if (path.isEmpty())
         return event->ignore();
     event->acceptProposedAction();
-    // Opened once the drop has returned, so the program the file came from is not held up by
-    // the edge analysis.
+    // Opened once the drop has returned, so the program the file came from is not held up
+    // while the picture is read.
     QTimer::singleShot(0, this, [this, path] { openPicture(path); });
 }
 
@@ -321,15 +325,61 @@ void MainWindow::resetScene(const QPixmap &picture)
     imageItem->setZValue(10);
 }
 
+// Starts the analysis of the current picture on a worker and returns at once: the window
+// stays live meanwhile, and tracing waits for edgesFound.
 void MainWindow::FindEdges()
 {
+    stopEdgeAnalysis();
+    edgeMap.clear();
+    pathTracer.reset();
+    ui->progressBar->reset(); // from empty, not from the last picture's end
     ui->progressBar->show();
     ui->statusBar->showMessage(tr("Searching for edges"));
-    ui->statusBar->repaint();
-    edgeMap = findEdges(image, [this](int value) { ui->progressBar->setValue(value); });
+
+    const quint64 generation = ++edgeGeneration;
+    stopEdges = false;
+    const QImage picture = image;
+    edgeWorker.reset(QThread::create([this, picture, generation] {
+        const auto report = [this, generation](int value) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, value] {
+                    if (generation == edgeGeneration)
+                        ui->progressBar->setValue(value);
+                },
+                Qt::QueuedConnection);
+        };
+        const QList<quint16> edges = findEdges(picture, report, 0, &stopEdges);
+        if (stopEdges)
+            return;
+        QMetaObject::invokeMethod(
+            this, [this, generation, edges] { edgesFound(generation, edges); },
+            Qt::QueuedConnection);
+    }));
+    edgeWorker->start();
+}
+
+void MainWindow::edgesFound(quint64 generation, const QList<quint16> &edges)
+{
+    if (generation != edgeGeneration || !edgeWorker)
+        return;
+    edgeWorker->wait(); // the result was its last act
+    edgeWorker.reset();
+    edgeMap = edges;
     pathTracer = std::make_unique<PathTracer>(image.size(), edgeMap);
     ui->progressBar->hide();
     ui->statusBar->showMessage(tr("Ready"), 2000);
+}
+
+// Gives up the analysis under way, if any: its bands end within a row, so this waits only
+// a moment. What it has already posted is dropped on arrival by the generation check.
+void MainWindow::stopEdgeAnalysis()
+{
+    if (!edgeWorker)
+        return;
+    stopEdges = true;
+    edgeWorker->wait();
+    edgeWorker.reset();
 }
 
 void MainWindow::on_actionSave_triggered()
@@ -560,6 +610,9 @@ void MainWindow::askForBackgroundColor()
 
 void MainWindow::ProcessSmartSelect2(QRect rect, bool pressed, bool is_right)
 {
+    // No trace can start before the picture's edges have arrived.
+    if (!pathTracer)
+        return;
     discard(scene, closeMarkerItem);
     if (pressed && is_right) {
         discard(scene, traceItem);

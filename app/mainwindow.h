@@ -11,6 +11,7 @@
 #include <QString>
 #include <QUndoStack>
 
+#include <atomic>
 #include <memory>
 
 class PathTracer;
@@ -20,6 +21,7 @@ class QGraphicsEllipseItem;
 class QGraphicsPathItem;
 class QGraphicsPixmapItem;
 class QPixmap;
+class QThread;
 
 namespace Ui {
 class MainWindow;
@@ -74,6 +76,8 @@ protected:
 
 private:
     void FindEdges();
+    void edgesFound(quint64 generation, const QList<quint16> &edges);
+    void stopEdgeAnalysis();
     void resetScene(const QPixmap &picture);
     void askForBackgroundColor();
     void followTrace();
@@ -101,6 +105,12 @@ private:
     // The shortest-path engine for the current picture's edges; its search tree lasts while
     // the anchor stays.
     std::unique_ptr<PathTracer> pathTracer;
+    // The edge analysis under way for the current picture, null once its edges have arrived.
+    // Its progress and result reach the window as queued calls tagged with edgeGeneration, so
+    // that those of an analysis given up for a newer picture are recognised and dropped.
+    std::unique_ptr<QThread> edgeWorker;
+    std::atomic<bool> stopEdges { false };
+    quint64 edgeGeneration = 0;
     // Set by the colour toggle, so the trigger of the same click does not ask twice.
     bool colorJustAsked = false;
 

@@ -43,6 +43,22 @@ public:
 
     void smartSelect(QRect r, bool p, bool right = false) { w.ProcessSmartSelect2(r, p, right); }
 
+    bool analysing() const { return w.edgeWorker != nullptr; }
+
+    // Lets the event loop run until the edge analysis under way, if any, has delivered.
+    void waitForEdges()
+    {
+        while (analysing())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+
+    // openPicture as the command line, a drop or Open Recent run it, edges included.
+    void openPicture(const QString &path)
+    {
+        w.openPicture(path);
+        waitForEdges();
+    }
+
     // A probe rectangle as the view makes it, size scene units wide, aiming at picture pixel p.
     static QRect probeAt(const QPoint &p, int size = 10) { return probeAround(p, size); }
 
@@ -77,7 +93,13 @@ public:
 
     // Open or Save through the real dialog, choosing path (empty: cancel), accepting any
     // message box that follows; returns the titles of those boxes.
-    QStringList open(const QString &path) { return choose(ui()->actionOpen, path); }
+    // Open returns with the edges still to come; this waits for them too.
+    QStringList open(const QString &path)
+    {
+        const QStringList boxes = choose(ui()->actionOpen, path);
+        waitForEdges();
+        return boxes;
+    }
     QStringList save(const QString &path) { return choose(ui()->actionSave, path); }
 
     QStringList choose(QAction *action, const QString &path)

@@ -232,7 +232,7 @@ private slots:
         MainWindow viaDialog;
         MainWindowTester t(window);
         MainWindowTester d(viaDialog);
-        window.openPicture(good);
+        t.openPicture(good);
         d.open(good);
         traceTwoStretches(t);
         traceTwoStretches(d);
@@ -260,6 +260,7 @@ private slots:
         QVERIFY(!dragAndDrop(&window, { QUrl(QStringLiteral("https://example.org/1.png")) }));
         QVERIFY(dragAndDrop(&window, { one }));
         QTRY_COMPARE(window.windowTitle(), QStringLiteral("Velmora - 1.png"));
+        t.waitForEdges();
 
         // Onto the canvas, over a document with history, the drop reaches the window too.
         traceTwoStretches(t);
