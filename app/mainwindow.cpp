@@ -71,6 +71,22 @@ QString startFolder(const QString &folder)
     return folder.isEmpty() ? QDir::currentPath() : folder;
 }
 
+// Every picture format this machine reads: the usual ones first, then phones' HEIF and what
+// the image plugins add.
+QString openFilter()
+{
+    QStringList patterns { QStringLiteral("*.png"), QStringLiteral("*.jpg"),
+        QStringLiteral("*.bmp"), QStringLiteral("*.jpeg"), QStringLiteral("*.tiff"),
+        QStringLiteral("*.tif"), QStringLiteral("*.gif") };
+    for (const QString &suffix : readablePictureSuffixes()) {
+        const QString pattern = QStringLiteral("*.") + suffix;
+        if (!patterns.contains(pattern))
+            patterns << pattern;
+    }
+    return QCoreApplication::translate("MainWindow", "Image Files (%1);;All files (*.*)")
+        .arg(patterns.join(QLatin1Char(' ')));
+}
+
 // A busy pointer while the window blocks on a large picture.
 struct BusyCursor {
     BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -209,8 +225,8 @@ MainWindow::~MainWindow()
 void MainWindow::on_actionOpen_triggered()
 {
     const QString currDir = settings.value(kCurrDir, QString()).toString();
-    fileName = QFileDialog::getOpenFileName(this, tr("Open Image"), startFolder(currDir),
-        tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif);;All files (*.*)"));
+    fileName = QFileDialog::getOpenFileName(
+        this, tr("Open Image"), startFolder(currDir), openFilter());
     if (fileName.isEmpty()) {
         ui->statusBar->showMessage(tr("No file selected"));
         return;
