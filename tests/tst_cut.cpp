@@ -266,7 +266,7 @@ private slots:
                 { m_picture, broken, tiny, small, m_noisy, "--outline", outline, "--background",
                     "#20406080", "--invert", "-q", "-o", cuts, "--edges", edges });
         QCOMPARE(exitCode, 1);
-        QVERIFY2(!errors.contains('\x1b') && !errors.contains('\xff'), errors.constData());
+        QVERIFY2(terminalSafe(errors), errors.constData()); // libpng prints its errors itself
         const QString said = QString::fromUtf8(errors);
         QCOMPARE(said.count(QStringLiteral("] error: ")), 4); // quiet about the good ones
         for (const QString &text : { broken + ": damaged", tiny + ": the outline selects no pixel",

@@ -5,6 +5,7 @@
 #include "outlinereplay.h"
 #include "picturefile.h"
 #include "selectionmask.h"
+#include "stderrcapture.h"
 #include "tracing.h"
 
 #include <QDir>
@@ -336,7 +337,10 @@ CutOutcome CutBatch::runJob(const CutJob &job) const
     }
 
     clock.start();
-    const QImage picture = readPicture(job.input, &error);
+    const QImage picture = [&] {
+        const StderrCapture libraryNoise;
+        return readPicture(job.input, &error);
+    }();
     outcome.times.load = milliseconds(clock);
     if (picture.isNull()) {
         // The reader's reasons already name the file.
