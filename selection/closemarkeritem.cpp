@@ -32,8 +32,8 @@ QRectF CloseMarkerItem::discAt(qreal scale) const
 
 QRectF CloseMarkerItem::boundingRect() const
 {
-    // Half a pixel more on each side for the hairline rim and antialiasing.
-    const qreal margin = 1 / boundsScale;
+    // A pixel for the hairline rim and one for rounding and antialiasing, on each side.
+    const qreal margin = 2 / boundsScale;
     return discAt(boundsScale).adjusted(-margin, -margin, margin, margin);
 }
 

@@ -120,7 +120,8 @@ void SelectionItem::addTracePiece(int from, int to, int level)
         return;
     auto *piece = new PaintedPathItem(elementRange(path(), from, to), pen(), Qt::NoBrush, this);
     piece->setCacheMode(DeviceCoordinateCache);
-    pieces.append({ piece, from, to, level });
+    pieces.append({ piece, from, level });
+    drawnAnew += piece->path().elementCount();
 }
 
 QList<int> SelectionItem::tracePieceSizes() const

@@ -35,6 +35,8 @@ public:
 
     // Path elements drawn by each trace piece, oldest first.
     QList<int> tracePieceSizes() const;
+    // Path elements handed to new pieces since the item was made: what had to be drawn anew.
+    qint64 elementsDrawnAnew() const { return drawnAnew; }
 
     // Stretches merge into one piece kMergeCount at a time, and such pieces again: the item
     // keeps a few dozen pieces for a trace of thousands of stretches (each piece costs the
@@ -51,14 +53,14 @@ public:
 private:
     struct Piece {
         QGraphicsPathItem *item;
-        int from; // elements [from, to) of the path
-        int to;
+        int from; // the first path element it draws; the next piece's from ends it
         int level; // made of kMergeCount^level stretches; the first piece is never merged
     };
     void addTracePiece(int from, int to, int level);
 
     int closed = 0;
     QList<Piece> pieces;
+    qint64 drawnAnew = 0;
 };
 
 // Adds a selection item in the selection's style (see SelectionItem for closedCount).

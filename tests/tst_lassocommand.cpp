@@ -3,6 +3,8 @@
 
 #include <QGraphicsPathItem>
 #include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QPainter>
 #include <QPainterPathStroker>
 #include <QRandomGenerator>
 #include <QTest>
@@ -180,42 +182,41 @@ bool sameElements(const QPainterPath &a, const QPainterPath &b)
     return true;
 }
 
-// The points of path's elements [from, to), each only once where it repeats.
-QList<QPointF> pointsOf(const QPainterPath &path, int from = 0, int to = -1)
+// The straight segments that elements [from, to) of path draw, each into one of those
+// elements, skipping those of no length. A curve would count as its end points only.
+QList<QLineF> segmentsOf(const QPainterPath &path, int from = 0, int to = -1)
 {
-    QList<QPointF> points;
-    for (int i = from; i < (to < 0 ? path.elementCount() : to); ++i) {
-        if (points.isEmpty() || points.last() != QPointF(path.elementAt(i)))
-            points << QPointF(path.elementAt(i));
+    QList<QLineF> segments;
+    for (int i = std::max(from, 1); i < (to < 0 ? path.elementCount() : to); ++i) {
+        const QLineF line(path.elementAt(i - 1), path.elementAt(i));
+        if (path.elementAt(i).type == QPainterPath::LineToElement && line.length() > 0)
+            segments << line;
     }
-    return points;
+    return segments;
 }
 
 // Whether the selection item draws its path as it should: the first closedCount elements
-// filled by one child, the rest by line pieces that together run along every element.
+// filled by one child, the rest by line pieces that together draw every segment once.
 QString drawingDiffers(const QGraphicsPathItem *item, int closedCount)
 {
     const auto *selection = dynamic_cast<const SelectionItem *>(item);
     if (!selection || selection->closedCount() != closedCount)
         return QStringLiteral("closed part");
     int fills = 0;
-    QList<QPointF> drawn;
+    QList<QLineF> drawn;
     for (const QGraphicsItem *child : item->childItems()) {
         const auto *piece = static_cast<const QGraphicsPathItem *>(child);
         if (piece->brush().style() != Qt::NoBrush) {
             ++fills;
-            if (pointsOf(piece->path()) != pointsOf(item->path(), 0, closedCount))
+            if (segmentsOf(piece->path()) != segmentsOf(item->path(), 0, closedCount))
                 return QStringLiteral("fill");
-            continue;
-        }
-        for (const QPointF &p : pointsOf(piece->path())) {
-            if (drawn.isEmpty() || drawn.last() != p)
-                drawn << p;
+        } else {
+            drawn << segmentsOf(piece->path());
         }
     }
     if (fills != (closedCount > 0 ? 1 : 0))
         return QStringLiteral("number of fills");
-    if (drawn != pointsOf(item->path(), closedCount))
+    if (drawn != segmentsOf(item->path(), closedCount))
         return QStringLiteral("trace lines");
     return {};
 }
@@ -299,6 +300,41 @@ QString playAgainstModel(const QStringList &script)
                 .arg(script[i]);
     }
     return {};
+}
+
+// The scene's pixels over source, drawn scale times larger, on transparency.
+QImage rendered(QGraphicsScene &scene, const QRectF &source, qreal scale = 1)
+{
+    QImage image((source.size() * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    scene.render(&painter, QRectF(image.rect()), source);
+    return image;
+}
+
+bool filledAt(const QImage &image, QPointF scenePoint)
+{
+    const QColor c = image.pixelColor((scenePoint + kOffset).toPoint());
+    return c.alpha() > 0 && c.blue() > 3 * c.red();
+}
+
+bool yellowAt(const QImage &image, QPointF scenePoint)
+{
+    return image.pixelColor((scenePoint + kOffset).toPoint()) == QColor(255, 255, 0);
+}
+
+// The pixels that are the closing disc's green or red, as a rectangle in the image.
+QRect discPixels(const QImage &image)
+{
+    QRect disc;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (qAlpha(p) > 200 && qBlue(p) < 60 && (qGreen(p) > 200 || qRed(p) > 200))
+                disc |= QRect(x, y, 1, 1);
+        }
+    }
+    return disc;
 }
 
 class TestLassoCommand : public QObject
@@ -408,6 +444,139 @@ private slots:
         QVERIFY(item->boundingRect().contains(painted));
         QVERIFY(item->boundingRect().width() < painted.width() + 10);
         QVERIFY(item->pen() == selectionPen() && item->brush() == selectionBrush());
+    }
+
+    // Only closed outlines are filled: the trace under way and the live stretch are lines, or
+    // a zigzag would show as a fan of blue wedges.
+    void closedOutlinesAloneAreFilled()
+    {
+        Tracer t;
+        const QRectF all(0, 0, 220, 220);
+        t.start({ 20, 20 });
+        t.click({ 100, 20 });
+        t.click({ 100, 100 });
+        QImage image = rendered(t.scene, all);
+        QVERIFY(yellowAt(image, { 60, 20 }) && yellowAt(image, { 100, 60 }));
+        QVERIFY(!filledAt(image, { 80, 40 }));
+
+        t.click({ 20, 100 });
+        t.click({ 21, 22 });
+        // A second trace joins on after a right click: the square stays filled, the new
+        // stretches' wedge stays empty.
+        t.anchorPoint = kNoTrace;
+        t.start({ 130, 130 });
+        t.click({ 190, 130 });
+        t.click({ 190, 190 });
+        image = rendered(t.scene, all);
+        QVERIFY(filledAt(image, { 60, 60 }) && filledAt(image, { 30, 90 }));
+        QVERIFY(!filledAt(image, { 175, 145 }) && yellowAt(image, { 160, 130 }));
+        QVERIFY(!filledAt(image, { 120, 60 }));
+
+        // The same paths added whole, as undo and Select None's undo add them.
+        auto *again = static_cast<SelectionItem *>(t.selectionItem);
+        const QPainterPath shown = again->path();
+        const int closedCount = again->closedCount();
+        delete t.selectionItem;
+        t.selectionItem = addSelectionItem(&t.scene, shown, closedCount);
+        QCOMPARE(rendered(t.scene, all), image);
+
+        QGraphicsScene live(all);
+        QGraphicsPathItem *stretch
+            = addLiveStretchItem(&live, bentStretch({ 20, 20 }, { 100, 100 }));
+        image = rendered(live, all);
+        QVERIFY(yellowAt(image, { 60, 20 }) && !filledAt(image, { 80, 40 }));
+        QVERIFY(stretch->zValue() == kSelectionZ && stretch->brush().style() == Qt::NoBrush);
+    }
+
+    void closingDiscIsEasyToSee_data()
+    {
+        QTest::addColumn<qreal>("zoom");
+        QTest::addColumn<QRectF>("probe");
+        QTest::newRow("zoom 20, one pixel") << 20.0 << QRectF(70, 50, 1, 1);
+        QTest::newRow("zoom 6, one pixel") << 6.0 << QRectF(70, 50, 1, 1);
+        QTest::newRow("zoom 1, clipped at the left edge") << 1.0 << QRectF(0, 40, 3, 6);
+        QTest::newRow("zoom 0.5, clipped in a corner") << 0.5 << QRectF(0, 0, 14, 2);
+        QTest::newRow("zoom 1, whole probe") << 1.0 << QRectF(40, 40, 30, 30);
+    }
+
+    // The disc is round, at least kMinPixels across on screen, never smaller than the probe,
+    // and inside the bounds the scene repaints it by.
+    void closingDiscIsEasyToSee()
+    {
+        QFETCH(qreal, zoom);
+        QFETCH(QRectF, probe);
+        QGraphicsScene scene(0, 0, 220, 220);
+        QGraphicsView view(&scene);
+        view.setTransform(QTransform::fromScale(zoom, zoom));
+        QGraphicsEllipseItem *marker = addCloseMarkerItem(&scene, probe);
+        QCOMPARE(marker->rect(), probe);
+        QCOMPARE(marker->pen().color(), QColor(255, 0, 0));
+        QVERIFY(marker->pen().isCosmetic() && marker->brush().color() == QColor(Qt::green));
+
+        const QRectF around = marker->sceneBoundingRect().adjusted(-20, -20, 20, 20);
+        const QImage image = rendered(scene, around, zoom);
+        const QRect disc = discPixels(image);
+        const qreal expected
+            = std::max(CloseMarkerItem::kMinPixels, std::max(probe.width(), probe.height()) * zoom);
+        QVERIFY2(std::abs(disc.width() - expected) <= 2 && std::abs(disc.height() - expected) <= 2,
+            qPrintable(QStringLiteral("%1 x %2 pixels, expected %3")
+                           .arg(disc.width())
+                           .arg(disc.height())
+                           .arg(expected)));
+        QVERIFY(std::abs(QPointF(disc.center()).x() / zoom + around.left() - probe.center().x())
+            < 2 / zoom + 0.5);
+        const QRectF discInScene(
+            around.topLeft() + QPointF(disc.topLeft()) / zoom, QSizeF(disc.size()) / zoom);
+        QVERIFY2(marker->sceneBoundingRect().contains(discInScene),
+            qPrintable(QStringLiteral("%1,%2 %3x%4 drawn, %5,%6 %7x%8 bounds")
+                           .arg(discInScene.x())
+                           .arg(discInScene.y())
+                           .arg(discInScene.width())
+                           .arg(discInScene.height())
+                           .arg(marker->sceneBoundingRect().x())
+                           .arg(marker->sceneBoundingRect().y())
+                           .arg(marker->sceneBoundingRect().width())
+                           .arg(marker->sceneBoundingRect().height())));
+    }
+
+    // A press that lengthens the trace draws its stretch alone: the item, its fill and its
+    // older pieces stay, the pieces merge so that their number stays small, and the elements
+    // drawn anew per press stay bounded however long the trace grows.
+    void pressesDrawOnlyTheirStretch()
+    {
+        Tracer t;
+        t.start({ 20, 20 });
+        for (const QPoint c : QList<QPoint> { { 60, 20 }, { 60, 60 }, { 21, 22 } })
+            t.click(c);
+        t.start({ 10, 100 });
+        t.click({ 12, 150 });
+        auto *item = static_cast<SelectionItem *>(t.selectionItem);
+        const QGraphicsItem *fill = item->childItems().first();
+        const int presses = 600;
+        qint64 drawn = item->elementsDrawnAnew();
+        qint64 most = 0;
+        int mostPieces = 0;
+        for (int i = 0; i < presses; ++i) {
+            const QPoint to(12 + (i % 150), i % 2 ? 150 : 190);
+            t.click(to, bentStretch(t.anchorPoint, to));
+            QCOMPARE(t.selectionItem, item);
+            QCOMPARE(item->childItems().first(), fill);
+            most = std::max(most, item->elementsDrawnAnew() - drawn);
+            drawn = item->elementsDrawnAnew();
+            mostPieces = std::max(mostPieces, int(item->tracePieceSizes().size()));
+        }
+        // A stretch has 3 elements; the largest merge (256 stretches) comes once here.
+        QVERIFY2(most <= 256 * 3 + 1, qPrintable(QString::number(most)));
+        QVERIFY2(drawn < presses * 3 * 4, qPrintable(QString::number(drawn)));
+        QVERIFY2(mostPieces <= 3 * (SelectionItem::kMergeCount - 1) + 1,
+            qPrintable(QString::number(mostPieces)));
+        QCOMPARE(drawingDiffers(item, item->closedCount()), QString());
+        QCOMPARE(item->path(), shownSelection(t.selectionPath, t.tracePath));
+
+        // A close folds everything into one fill.
+        t.click({ 10, 101 });
+        item = static_cast<SelectionItem *>(t.selectionItem);
+        QVERIFY(item->tracePieceSizes().isEmpty() && item->childItems().size() == 1);
     }
 
     void undoMatchesWholeSnapshots_data()
