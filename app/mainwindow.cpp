@@ -260,7 +260,9 @@ void MainWindow::openPicture(const QString &path)
     tracePath = QPainterPath();
     if (ui->actionProcess->isChecked())
         ui->actionProcess->setChecked(false);
-    ui->actionSmartSelect->setChecked(true);
+    // The tool comes on when the edges are there to follow: until then the pointer stays an
+    // arrow, which tells the user why a click would do nothing yet.
+    ui->actionSmartSelect->setChecked(false);
 
     FindEdges();
     // Cleared now rather than when the edges arrive: the old picture's steps must not be
@@ -383,6 +385,8 @@ void MainWindow::edgesFound(quint64 generation, const QList<quint16> &edges)
     edgeWorker.reset();
     edgeMap = edges;
     pathTracer = std::make_unique<PathTracer>(image.size(), edgeMap);
+    if (!ui->actionProcess->isChecked())
+        ui->actionSmartSelect->setChecked(true);
     ui->progressBar->hide();
     ui->statusBar->showMessage(tr("Ready"), 2000);
 }

@@ -110,6 +110,7 @@ private slots:
         QVERIFY(bar->isVisible() && t.edgeMap().isEmpty());
         QCOMPARE(t.ui()->statusBar->currentMessage(), QStringLiteral("Searching for edges"));
         QCOMPARE(t.undoStack().count(), 0); // nothing of the old picture to undo meanwhile
+        QVERIFY(!t.ui()->actionSmartSelect->isChecked()); // an arrow, not the tool, meanwhile
         t.smartSelect(MainWindowTester::probeAt({ 600, 100 }), true);
         t.smartSelect(MainWindowTester::probeAt({ 700, 100 }), true, true);
         t.smartSelect(MainWindowTester::probeAt({ 800, 100 }), true);
@@ -120,7 +121,7 @@ private slots:
         t.waitForEdges();
         QCOMPARE(valuesOf(values), barValues(t.image().width()));
         QVERIFY(barShownThroughout); // every value came through the event loop mid-analysis
-        QVERIFY(!bar->isVisible());
+        QVERIFY(!bar->isVisible() && t.ui()->actionSmartSelect->isChecked());
         QCOMPARE(edgesAtReady, findEdges(t.image()));
         t.smartSelect(MainWindowTester::probeAt({ 600, 100 }), true);
         t.smartSelect(MainWindowTester::probeAt({ 800, 100 }), true);
