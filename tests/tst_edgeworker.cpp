@@ -82,6 +82,8 @@ private slots:
         QVERIFY(dir.isValid());
         big = writePhoto(dir.path(), QStringLiteral("big.png"), { 1600, 1000 }, 1);
         small = writePhoto(dir.path(), QStringLiteral("small.png"), { 301, 200 }, 2);
+        // Long enough to analyse that giving it up is told from sitting it out on a busy machine.
+        huge = writePhoto(dir.path(), QStringLiteral("huge.png"), { 4000, 3000 }, 3);
     }
 
     void openReturnsBeforeTheEdgesAndTracingWaitsForThem()
@@ -174,7 +176,7 @@ private slots:
         MainWindowTester t(*window);
         QSignalSpy values(t.ui()->progressBar, &QProgressBar::valueChanged);
         window->show();
-        window->openPicture(big);
+        window->openPicture(huge);
         if (afterValues > 0)
             waitForValues(values, afterValues);
         QVERIFY(t.analysing());
@@ -185,7 +187,7 @@ private slots:
         QTest::qWait(50); // nothing may reach the window that is gone
 
         // Closing gives the analysis up rather than sitting out the rest of it.
-        const QImage picture(big);
+        const QImage picture(huge);
         clock.start();
         findEdges(picture);
         QVERIFY2(closing < clock.elapsed() / 2,
@@ -226,6 +228,7 @@ private slots:
 private:
     QTemporaryDir dir;
     QString big;
+    QString huge;
     QString small;
 };
 
