@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QPixmapCache>
 #include <QTimer>
 
 #include <cstdio>
@@ -25,6 +26,9 @@ int main(int argc, char *argv[])
             qPrintable(pictures.first()));
     }
 
+    // The canvas keeps what it shows as cached pixmaps (the picture, the outline's pieces),
+    // each up to a whole view's worth: room for a large screen.
+    QPixmapCache::setCacheLimit(160 * 1024);
     MainWindow window;
     QObject::connect(&window, &MainWindow::mwquit, &app, &QApplication::quit);
     window.show();

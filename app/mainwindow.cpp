@@ -5,7 +5,6 @@
 #include "composite.h"
 #include "cselectnonecommand.h"
 #include "edgeanalysis.h"
-#include "hairlinepen.h"
 #include "helpdialog.h"
 #include "pathtracer.h"
 #include "picturefile.h"
@@ -335,12 +334,16 @@ void MainWindow::resetScene(const QPixmap &picture)
     backgroundItem = scene.addPixmap(frame);
     backgroundItem->setTransformationMode(Qt::SmoothTransformation);
     backgroundItem->setZValue(1);
+    // Rescaling a large picture smoothly on every repaint would cost more than all the
+    // tracing; the pixels on screen are kept until the zoom changes.
+    backgroundItem->setCacheMode(QGraphicsItem::DeviceCoordinateCache);
     scene.setSceneRect(0, 0, framed.width(), framed.height());
 
     imageItem = scene.addPixmap(picture);
     imageItem->setTransformationMode(Qt::SmoothTransformation);
     imageItem->setPos(kSceneOffset, kSceneOffset);
     imageItem->setZValue(10);
+    imageItem->setCacheMode(QGraphicsItem::DeviceCoordinateCache);
 }
 
 // Starts the analysis of the current picture on a worker and returns at once: the window
@@ -655,14 +658,11 @@ void MainWindow::ProcessSmartSelect2(QRect rect, bool pressed, bool is_right)
     const QPainterPath stretch = stretchPath(anchorPoint,
         shortest ? pathTracer->trace(anchorPoint, target)
                  : walkTrace(anchorPoint, target, size, edgeMap));
-    traceItem = scene.addPath(stretch, selectionPen(), selectionBrush());
-    traceItem->setZValue(kSelectionZ);
+    traceItem = addLiveStretchItem(&scene, stretch);
 
     const int closeDistance = rect.width();
     if ((target - traceStart).manhattanLength() < closeDistance) {
-        closeMarkerItem = scene.addEllipse(
-            QRectF(rect), hairlinePen(QColor(255, 0, 0, 255)), QBrush(Qt::green, Qt::SolidPattern));
-        closeMarkerItem->setZValue(kSelectionZ);
+        closeMarkerItem = addCloseMarkerItem(&scene, QRectF(rect));
     }
 
     if (pressed && !is_right) {
