@@ -1,5 +1,7 @@
 #include "composite.h"
 
+#include "rowbands.h"
+
 #include <QFileInfo>
 #include <QPainter>
 
@@ -31,10 +33,21 @@ QImage composeOnBackground(const QImage &object, const QColor &background)
 {
     if (object.isNull())
         return {};
-    QImage result = plainBackground(object.size(), background);
-    QPainter painter(&result);
-    painter.drawImage(0, 0, object);
-    painter.end();
+    const QImage source
+        = object.depth() < 8 ? object.convertToFormat(QImage::Format_ARGB32) : object;
+    QImage result(source.size(), QImage::Format_ARGB32);
+    uchar *const bits = result.bits();
+    // Each pixel is laid over the background on its own, so bands of rows can be painted at
+    // once, each through a view of its rows.
+    inRowBands(result.height(), qint64(result.width()) * result.height(), [&](int first, int last) {
+        QImage rows(bits + first * result.bytesPerLine(), result.width(), last - first,
+            result.bytesPerLine(), QImage::Format_ARGB32);
+        rows.fill(background.rgba());
+        const QImage from(source.constScanLine(first), source.width(), last - first,
+            source.bytesPerLine(), source.format());
+        QPainter painter(&rows);
+        painter.drawImage(0, 0, from);
+    });
     return result;
 }
 

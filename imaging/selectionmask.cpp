@@ -1,8 +1,12 @@
 #include "selectionmask.h"
 
 #include "gaussianblur.h"
+#include "rowbands.h"
 
 #include <QPainter>
+
+#include <algorithm>
+#include <cstring>
 
 namespace
 {
@@ -26,6 +30,30 @@ QImage paintMask(const QSize &size, const QPainterPath &path)
     painter.fillRect(mask.rect(), Qt::black);
     painter.end();
     return mask;
+}
+
+// Alpha of rows [first, last): 255 less the blurred mask inside, 0 on the two-pixel frame the
+// blur does not reach.
+void writeAlpha(const uchar *colours, uchar *pixels, qsizetype pixelStride, const uchar *soft,
+    qsizetype softStride, int width, int height, int first, int last)
+{
+    for (int y = first; y < last; ++y) {
+        uchar *out = pixels + y * pixelStride;
+        if (colours != pixels)
+            std::memcpy(out, colours + y * pixelStride, size_t(width) * 4);
+        if (y < kFrame || y >= height - kFrame) {
+            for (int x = 0; x < width; ++x)
+                out[4 * x + 3] = 0;
+            continue;
+        }
+        const uchar *in = soft + y * softStride;
+        for (int x = 0; x < kFrame; ++x) {
+            out[4 * x + 3] = 0;
+            out[4 * (width - 1 - x) + 3] = 0;
+        }
+        for (int x = kFrame; x < width - kFrame; ++x)
+            out[4 * x + 3] = uchar(255 - in[x]);
+    }
 }
 
 void clearAlpha(QImage &picture)
@@ -58,21 +86,25 @@ void applySelectionMask(QImage &picture, const QPainterPath &path)
     // The blur overwrites the interior and the frame is white whatever was there: the
     // target needs no copy of the picture.
     QImage blurred(picture.size(), QImage::Format_Grayscale8);
-    gaussianBlur(mask, blurred, kEdgeTaps, kEdgeSigma);
-
-    for (int y = 0; y < height; ++y) {
-        uchar *out = picture.scanLine(y);
-        if (y < kFrame || y >= height - kFrame) {
-            for (int x = 0; x < width; ++x)
-                out[4 * x + 3] = 0;
-            continue;
-        }
-        const uchar *soft = blurred.constScanLine(y);
-        for (int x = 0; x < kFrame; ++x) {
-            out[4 * x + 3] = 0;
-            out[4 * (width - 1 - x) + 3] = 0;
-        }
-        for (int x = kFrame; x < width - kFrame; ++x)
-            out[4 * x + 3] = uchar(255 - soft[x]);
-    }
+    uchar *const soft = blurred.bits();
+    // A picture shared with its caller would first be copied whole, on one thread; instead
+    // the bands copy their rows as they write the alpha.
+    const bool shared = !picture.isDetached();
+    const QImage colours = shared ? picture : QImage();
+    if (shared)
+        picture = QImage(colours.size(), QImage::Format_ARGB32);
+    uchar *const pixels = picture.bits();
+    const uchar *const colourRows = shared ? colours.constBits() : pixels;
+    // Each band blurs through a view of its rows and the frame-wide margin around them, which
+    // gives its rows exactly what the whole picture would.
+    inRowBands(height, qint64(width) * height, [&](int first, int last) {
+        const int from = std::max(first - kFrame, 0);
+        const int to = std::min(last + kFrame, height);
+        const qsizetype stride = mask.bytesPerLine();
+        const QImage in(mask.constScanLine(from), width, to - from, stride, mask.format());
+        QImage out(soft + from * stride, width, to - from, stride, QImage::Format_Grayscale8);
+        gaussianBlur(in, out, kEdgeTaps, kEdgeSigma);
+        writeAlpha(
+            colourRows, pixels, picture.bytesPerLine(), soft, stride, width, height, first, last);
+    });
 }

@@ -80,6 +80,9 @@ private slots:
         QTest::newRow("odd-even overlap is outside") << QSize(40, 30) << overlap << 1;
         QTest::newRow("4 wide") << QSize(4, 50) << rectangle(-9, -9, 99, 99) << 0;
         QTest::newRow("ellipse, 67 x 41") << QSize(67, 41) << ellipse << 255;
+        // Large enough to be blurred in bands of rows on several threads.
+        QTest::newRow("ellipse, 1900 x 1150")
+            << QSize(1900, 1150) << QTransform::fromScale(28, 28).map(ellipse) << 255;
     }
 
     void maskEqualsPlainSteps()
@@ -91,6 +94,12 @@ private slots:
         applySelectionMask(picture, path);
         QCOMPARE(qAlpha(picture.pixel(size.width() / 2, size.height() / 2)), centre);
         QCOMPARE(picture, maskedPlainly(noisyPicture(size), path));
+        // A picture shared with the caller gets the same alpha; the caller's keeps its own.
+        const QImage original = noisyPicture(size);
+        QImage copy = original;
+        applySelectionMask(copy, path);
+        QCOMPARE(copy, picture);
+        QCOMPARE(original, noisyPicture(size));
     }
 
     // The picture, the tiles, a filled backdrop, then the object, painted the plain way; 784 x
@@ -101,12 +110,17 @@ private slots:
         for (const auto &[size, background] :
             { std::pair { QSize(784, 592), QColor(Qt::transparent) },
                 { QSize(120, 40), QColor(30, 200, 90) },
-                { QSize(120, 40), QColor(30, 200, 90, 128) } }) {
+                { QSize(120, 40), QColor(30, 200, 90, 128) },
+                { QSize(1900, 1150), QColor(30, 200, 90, 128) } }) {
             QImage object = noisyPicture(size).convertToFormat(QImage::Format_RGB32);
             QImage expected = object.convertToFormat(QImage::Format_ARGB32);
             applySelectionMask(object, rectangle(20, 5, 70, 28) - rectangle(40, 10, 10, 10));
             QImage backdrop(size, QImage::Format_ARGB32);
             backdrop.fill(background.rgba());
+            QImage saved = backdrop; // and as it is saved, with no chessboard
+            QPainter(&saved).drawImage(0, 0, object);
+            QVERIFY2(composeOnBackground(object, background) == saved,
+                qPrintable(background.name(QColor::HexArgb)));
             QPainter painter(&expected);
             painter.fillRect(expected.rect(), QBrush(tile));
             painter.drawImage(0, 0, backdrop);
