@@ -10,6 +10,7 @@
 #include "cutoptions.h"
 #include "edgeanalysis.h"
 #include "median.h"
+#include "peakmemory.h"
 #include "outlineevent.h"
 #include "outlinereplay.h"
 #include "selectionedit.h"
@@ -31,9 +32,6 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
 #include <vector>
 
 namespace
@@ -78,17 +76,6 @@ QList<OutlineEvent> rimOutline()
     }
     events.append({ OutlineEvent::Close, QPoint(), 0 });
     return events;
-}
-
-double peakMegabytes()
-{
-#ifdef Q_OS_UNIX
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-#else
-    return 0; // not measured here
-#endif
 }
 
 // Clicks that zigzag between two rows 250 pixels apart, 3 pixels further right each time, in

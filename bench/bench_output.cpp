@@ -2,6 +2,7 @@
 // Usage: bench_output [runs]   (default 5; medians are printed)
 
 #include "median.h"
+#include "tracedoutline.h"
 #include "composite.h"
 #include "gaussianblur.h"
 #include "picturefile.h"
@@ -47,25 +48,6 @@ QImage photoLike()
         }
     }
     return picture;
-}
-
-// A closed outline of 2000 points wandering around an ellipse, like a traced object.
-QPainterPath tracedOutline()
-{
-    QPainterPath path;
-    constexpr int points = 2000;
-    for (int k = 0; k < points; ++k) {
-        const double t = 2 * M_PI * k / points;
-        const double radius = 1.0 + 0.08 * qSin(7 * t) + 0.03 * qSin(53 * t);
-        const QPointF p(kWidth / 2 + 0.4 * kWidth * radius * qCos(t),
-            kHeight / 2 + 0.4 * kHeight * radius * qSin(t));
-        if (k == 0)
-            path.moveTo(p);
-        else
-            path.lineTo(p);
-    }
-    path.closeSubpath();
-    return path;
 }
 
 // The masking step by step with every full-size copy, to compare against in the same run.
@@ -131,7 +113,7 @@ int main(int argc, char **argv)
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
 
     const QImage picture = photoLike();
-    const QPainterPath outline = tracedOutline();
+    const QPainterPath outline = tracedOutline(kWidth, kHeight);
     QPainterPath ellipse;
     ellipse.addEllipse(QRectF(kWidth * 0.1, kHeight * 0.1, kWidth * 0.8, kHeight * 0.8));
     const QImage tile(QStringLiteral(":/icons/chessbackground.png"));

@@ -8,6 +8,7 @@
 
 #include "composite.h"
 #include "median.h"
+#include "tracedoutline.h"
 #include "picturefile.h"
 #include "pngencoder.h"
 #include "selectionmask.h"
@@ -27,24 +28,6 @@ namespace
 
 constexpr int kWidth = 6000;
 constexpr int kHeight = 4000;
-
-QPainterPath tracedOutline()
-{
-    QPainterPath path;
-    constexpr int points = 2000;
-    for (int k = 0; k < points; ++k) {
-        const double t = 2 * M_PI * k / points;
-        const double radius = 1.0 + 0.08 * qSin(7 * t) + 0.03 * qSin(53 * t);
-        const QPointF p(kWidth / 2 + 0.4 * kWidth * radius * qCos(t),
-            kHeight / 2 + 0.4 * kHeight * radius * qSin(t));
-        if (k == 0)
-            path.moveTo(p);
-        else
-            path.lineTo(p);
-    }
-    path.closeSubpath();
-    return path;
-}
 
 struct Timing {
     double ms;
@@ -82,7 +65,7 @@ int main(int argc, char **argv)
     const QImage picture
         = photo.scaled(kWidth, kHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
               .convertToFormat(QImage::Format_ARGB32);
-    const QPainterPath outline = tracedOutline();
+    const QPainterPath outline = tracedOutline(kWidth, kHeight);
     QImage object = picture;
     applySelectionMask(object, outline);
     const QImage cutOut = composeOnBackground(object, Qt::transparent);

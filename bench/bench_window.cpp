@@ -10,6 +10,7 @@
 //                                   trace and its undo steps take)
 
 #include "median.h"
+#include "peakmemory.h"
 #include "../tests/mainwindowtester.h"
 #include "edgeanalysis.h"
 #include "zelgraphicsview.h"
@@ -25,9 +26,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
 #include <vector>
 
 namespace {
@@ -72,17 +70,6 @@ double residentMegabytes()
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     }
     return 0;
-}
-
-double peakMegabytes()
-{
-#ifdef Q_OS_UNIX
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-#else
-    return 0; // not measured here
-#endif
 }
 
 int benchOpen(int width, int height)

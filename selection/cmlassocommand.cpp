@@ -95,15 +95,6 @@ QPainterPath elementPrefix(const QPainterPath &path, int count)
     return prefix;
 }
 
-void discardItem(QGraphicsScene *scene, QGraphicsPathItem *&item)
-{
-    if (!item)
-        return;
-    scene->removeItem(item);
-    delete item;
-    item = nullptr;
-}
-
 } // namespace
 
 CMlassoCommand::CMlassoCommand(QGraphicsPathItem **selectionItem_, QGraphicsPathItem **traceItem_,

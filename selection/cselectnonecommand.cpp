@@ -7,20 +7,6 @@
 #include <QGraphicsPathItem>
 #include <QGraphicsScene>
 
-namespace
-{
-
-template <typename Item> void discardItem(QGraphicsScene *scene, Item *&item)
-{
-    if (!item)
-        return;
-    scene->removeItem(item);
-    delete item;
-    item = nullptr;
-}
-
-} // namespace
-
 CSelectNoneCommand::CSelectNoneCommand(QGraphicsScene *scene_, QGraphicsPathItem **selectionItem_,
     QGraphicsPathItem **traceItem_, QGraphicsEllipseItem **closeMarkerItem_, QPoint *anchorPoint_,
     QPoint *traceStart_, QPainterPath *selectionPath_, QPainterPath *tracePath_)

@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QGraphicsPathItem>
+#include <QGraphicsScene>
 #include <QPainterPath>
 #include <QPen>
 
@@ -69,3 +70,13 @@ QGraphicsPathItem *addSelectionItem(
 
 // The live stretch from the anchor to the pointer: lines in the selection's pen, no fill.
 QGraphicsPathItem *addLiveStretchItem(QGraphicsScene *scene, const QPainterPath &path);
+
+// Takes an item out of its scene for good and forgets it.
+template <typename Item> void discardItem(QGraphicsScene *scene, Item *&item)
+{
+    if (!item)
+        return;
+    scene->removeItem(item);
+    delete item;
+    item = nullptr;
+}
